@@ -1,0 +1,39 @@
+# Test programs: one GoogleTest program per area, run natively or, in the 64-bit Windows flavour,
+# under wine64 through the emulator with the build tree's Wine prefix as a CTest fixture.
+if(NOT SETUP_TESTS)
+  return()
+endif()
+enable_testing()
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+if(WIN32)
+  set(SETUP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  add_test(NAME wine_prefix_start COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh start)
+  add_test(NAME wine_prefix_stop COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh stop)
+  set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 180
+                       ENVIRONMENT WINEPREFIX=${SETUP_WINEPREFIX})
+  set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine
+                       ENVIRONMENT WINEPREFIX=${SETUP_WINEPREFIX})
+endif()
+
+# add_setup_test(NAME SOURCES src... [LIBRARIES lib...] [TIMEOUT seconds])
+function(add_setup_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBRARIES" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBRARIES} setup_test_support)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(WIN32)
+    # The runner's own limit ends Wine a little before CTest's, so the log still reaches CTest.
+    math(EXPR inner "${T_TIMEOUT} - 10")
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine
+      ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX};SETUP_TEST_TIMEOUT=${inner}")
+  endif()
+endfunction()
