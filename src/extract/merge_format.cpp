@@ -1,0 +1,182 @@
+#include "extract/merge_format.h"
+
+#include <cstring>
+
+namespace {
+
+FileTime ReadFileTime(const uint8_t* bytes) {
+  return FileTime{ReadLittleEndian32(bytes), ReadLittleEndian32(bytes + 4)};
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Characters that no Windows file name may hold; the colon also stands for drives and streams.
+bool IsForbiddenCharacter(unsigned char c) {
+  return c < 0x20 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool EqualsIgnoringAsciiCase(const char* text, uint32_t length, const char* upper) {
+  if (std::strlen(upper) != length) return false;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (AsciiUpper(text[i]) != upper[i]) return false;
+  }
+  return true;
+}
+
+// Windows drops trailing dots and spaces from a name, so a component made only of dots and spaces
+// with at least two dots ("..", "...", ".. ", ". .") can end up as "..". A lone "." stays harmless.
+bool CouldResolveToParent(const char* component, uint32_t length) {
+  uint32_t dots = 0;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (component[i] == '.') {
+      ++dots;
+    } else if (component[i] != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+// Device names win over files whatever follows them after a dot and whatever trailing spaces
+// they carry: "con.txt", "NUL .log" and "aux." all open a device.
+bool IsReservedDeviceName(const char* component, uint32_t length) {
+  uint32_t base = 0;
+  while (base < length && component[base] != '.') ++base;
+  while (base > 0 && component[base - 1] == ' ') --base;
+
+  static const char* const kPlainDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kPlainDevices) {
+    if (EqualsIgnoringAsciiCase(component, base, device)) return true;
+  }
+  if (base != 4 || !(EqualsIgnoringAsciiCase(component, 3, "COM") || EqualsIgnoringAsciiCase(component, 3, "LPT"))) {
+    return false;
+  }
+  // Windows counts the code page 1252 superscripts one, two and three as port digits.
+  const unsigned char digit = static_cast<unsigned char>(component[3]);
+  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+bool IsAcceptableComponent(const char* component, uint32_t length) {
+  return !CouldResolveToParent(component, length) && !IsReservedDeviceName(component, length);
+}
+
+bool FitsFullPath(uint32_t directoryLength, uint32_t nameLength) {
+  return static_cast<uint64_t>(directoryLength) + nameLength <= kMaxFullPathLength;
+}
+
+MergeCheckResult Fail(MergeCheck check, uint32_t entry = 0) { return MergeCheckResult{check, entry}; }
+
+}  // namespace
+
+uint32_t ReadLittleEndian32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+         (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+MergeFileHeader ReadMergeFileHeader(const uint8_t* header) {
+  MergeFileHeader result{};
+  result.entryCount = ReadLittleEndian32(header + kHeaderEntryCountOffset);
+  std::memcpy(result.launchName, header + kHeaderLaunchNameOffset, kNameFieldSize);
+  return result;
+}
+
+MergeFileEntry ReadMergeFileEntry(const uint8_t* record) {
+  MergeFileEntry result{};
+  result.index = ReadLittleEndian32(record + kEntryIndexOffset);
+  result.creationTime = ReadFileTime(record + kEntryCreationTimeOffset);
+  result.lastAccessTime = ReadFileTime(record + kEntryLastAccessTimeOffset);
+  result.lastWriteTime = ReadFileTime(record + kEntryLastWriteTimeOffset);
+  result.sizeHigh = ReadLittleEndian32(record + kEntrySizeHighOffset);
+  result.sizeLow = ReadLittleEndian32(record + kEntrySizeLowOffset);
+  std::memcpy(result.relativePath, record + kEntryRelativePathOffset, kNameFieldSize);
+  return result;
+}
+
+uint32_t NameFieldLength(const uint8_t* field) {
+  const void* nul = std::memchr(field, 0, kNameFieldSize);
+  return nul ? static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - field) : kNameFieldSize;
+}
+
+bool IsContainedRelativePath(const char* name, uint32_t length) {
+  if (length == 0 || IsSeparator(name[0])) return false;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (IsForbiddenCharacter(static_cast<unsigned char>(name[i]))) return false;
+  }
+  // Windows file calls take the forward slash as a separator too, so both split components here.
+  uint32_t start = 0;
+  for (uint32_t i = 0; i <= length; ++i) {
+    if (i == length || IsSeparator(name[i])) {
+      if (!IsAcceptableComponent(name + start, i - start)) return false;
+      start = i + 1;
+    }
+  }
+  return true;
+}
+
+MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t extractionDirectoryLength) {
+  if (length == 0) return Fail(MergeCheck::kEmpty);
+  if (length < kHeaderSize) return Fail(MergeCheck::kHeaderTruncated);
+
+  const uint32_t entryCount = ReadLittleEndian32(block + kHeaderEntryCountOffset);
+  if (entryCount == 0) return Fail(MergeCheck::kNoEntries);
+
+  // Offsets are summed in 64 bits: a sum that overflows 32 bits also exceeds the 32-bit length,
+  // so one comparison catches both. Past this point every record offset fits 32 bits.
+  const uint64_t dataStart = kHeaderSize + static_cast<uint64_t>(kEntrySize) * entryCount;
+  if (dataStart > length) return Fail(MergeCheck::kTableTruncated);
+
+  const uint8_t* launchName = block + kHeaderLaunchNameOffset;
+  const uint32_t launchLength = NameFieldLength(launchName);
+  if (launchLength != 0) {
+    if (launchLength == kNameFieldSize ||
+        !IsContainedRelativePath(reinterpret_cast<const char*>(launchName), launchLength)) {
+      return Fail(MergeCheck::kLaunchNameInvalid);
+    }
+    if (!FitsFullPath(extractionDirectoryLength, launchLength)) return Fail(MergeCheck::kLaunchPathTooLong);
+  }
+
+  for (uint32_t i = 0; i < entryCount; ++i) {
+    const uint8_t* path = block + kHeaderSize + kEntrySize * i + kEntryRelativePathOffset;
+    const uint32_t pathLength = NameFieldLength(path);
+    if (pathLength == kNameFieldSize || !IsContainedRelativePath(reinterpret_cast<const char*>(path), pathLength)) {
+      return Fail(MergeCheck::kPathInvalid, i);
+    }
+    if (!FitsFullPath(extractionDirectoryLength, pathLength)) return Fail(MergeCheck::kPathTooLong, i);
+  }
+
+  uint64_t dataEnd = dataStart;
+  for (uint32_t i = 0; i < entryCount; ++i) {
+    const uint8_t* record = block + kHeaderSize + kEntrySize * i;
+    dataEnd += ReadLittleEndian32(record + kEntrySizeLowOffset);
+    if (dataEnd > length) return Fail(MergeCheck::kDataTruncated, i);
+  }
+  return Fail(MergeCheck::kOk);
+}
+
+const char* MergeCheckMessage(MergeCheck check) {
+  switch (check) {
+    case MergeCheck::kOk:
+      return "";
+    case MergeCheck::kEmpty:
+      return "No data in the decompressed data file, extraction process aborted.";
+    case MergeCheck::kHeaderTruncated:
+      return "The data file is damaged (its header is incomplete), extraction process aborted.";
+    case MergeCheck::kNoEntries:
+      return "No files required to extract, process aborted.";
+    case MergeCheck::kTableTruncated:
+      return "The data file is damaged (its entry table is incomplete), extraction process aborted.";
+    case MergeCheck::kLaunchNameInvalid:
+      return "The data file names an invalid launch file, extraction process aborted.";
+    case MergeCheck::kLaunchPathTooLong:
+      return "The path of the launch file is too long, extraction process aborted.";
+    case MergeCheck::kPathInvalid:
+      return "The data file holds an invalid file name, extraction process aborted.";
+    case MergeCheck::kPathTooLong:
+      return "The path of a data file is too long, extraction process aborted.";
+    case MergeCheck::kDataTruncated:
+      return "The data file is damaged (its file contents are incomplete), extraction process aborted.";
+  }
+  return "";
+}

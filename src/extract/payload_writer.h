@@ -1,0 +1,29 @@
+// Writes payloads: the merge data file in its exact layout (index = position, sizeHigh 0, names
+// zero after their NUL, contents in record order, nothing after them) and the zlib stream around it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "extract/merge_format.h"
+
+struct PayloadEntry {
+  std::string relativePath;
+  FileTime creationTime;
+  FileTime lastAccessTime;
+  FileTime lastWriteTime;
+  std::vector<uint8_t> contents;
+};
+
+void WriteLittleEndian32(uint8_t* bytes, uint32_t value);
+
+// Throws std::invalid_argument when a name does not fit its 260-byte field or the file would
+// not fit 32-bit sizes. Writes what it is given otherwise (empty contents, unsafe names), so tests
+// can build damaged payloads.
+std::vector<uint8_t> BuildMergeFile(const std::string& launchName, const std::vector<PayloadEntry>& entries);
+
+// One zlib stream at maximum compression, 32 KiB window, no dictionary: it begins 0x78 0xDA.
+// Throws std::invalid_argument for an input of 4 GiB or more, std::bad_alloc when zlib runs out
+// of memory.
+std::vector<uint8_t> CompressPayload(const std::vector<uint8_t>& mergeFile);
