@@ -8,6 +8,7 @@ log=$(dirname "$WINEPREFIX")/wine-prefix.log
 case "${1:-}" in
   start)
     rm -rf "$(dirname "$WINEPREFIX")/wine-tmp"
+    mkdir -p "$WINEPREFIX"
     # A server left by an interrupted run may hold a display that no longer exists.
     /usr/lib/wine/wineserver -k >>"$log" 2>&1 || true
     /usr/lib/wine/wineserver -w >>"$log" 2>&1 || true
