@@ -100,7 +100,8 @@ uint32_t NameFieldLength(const uint8_t* field) {
 }
 
 bool IsContainedRelativePath(const char* name, uint32_t length) {
-  if (length == 0 || IsSeparator(name[0])) return false;
+  // A leading separator reaches the root; a trailing one names a folder, which no entry can be.
+  if (length == 0 || IsSeparator(name[0]) || IsSeparator(name[length - 1])) return false;
   for (uint32_t i = 0; i < length; ++i) {
     if (IsForbiddenCharacter(static_cast<unsigned char>(name[i]))) return false;
   }

@@ -85,7 +85,8 @@ MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t 
 const char* MergeCheckMessage(MergeCheck check);
 
 // A relativePath or launchName that stays below the extraction directory: not empty, no drive or
-// other colon, no leading separator, no component that Windows resolves to the parent, no reserved
-// device name, no character that Windows forbids in file names. Both '\\' and '/' split components
-// here, since the Windows file calls accept both. `name` holds `length` bytes without the NUL.
+// other colon, no leading or trailing separator, no component that Windows resolves to the parent,
+// no reserved device name, no character that Windows forbids in file names. Both '\\' and '/' split
+// components here, since the Windows file calls accept both. `name` holds `length` bytes without
+// the NUL.
 bool IsContainedRelativePath(const char* name, uint32_t length);

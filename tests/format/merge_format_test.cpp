@@ -263,7 +263,7 @@ TEST(ContainedRelativePath, AcceptsNamesThatStayInsideTheExtractionDirectory) {
       // Nested, with spaces, with forward slashes, with non-ASCII bytes of the ANSI code page.
       "setup.exe", "Program Files\\My App\\readme 1.txt", "a/b.txt", "\xE9t\xE9 \xC4.txt",
       // Dots inside a name, and the harmless "." and empty components.
-      "a..b", "..a", "a..", ".hidden", ".\\a", "a\\.\\b", "a\\\\b", "a\\",
+      "a..b", "..a", "a..", ".hidden", ".\\a", "a\\.\\b", "a\\\\b",
       // Near misses of device names.
       "console.txt", "CON1", "COM10", "LPT", "nul2.txt", "x.con", "auxiliary\\prn-file", "COM\xB9x", "conin",
   };
@@ -273,6 +273,8 @@ TEST(ContainedRelativePath, AcceptsNamesThatStayInsideTheExtractionDirectory) {
 TEST(ContainedRelativePath, RejectsNamesThatCouldLeaveItOrOpenSomethingElse) {
   const char* const names[] = {
       "",
+      // A trailing separator names a folder, which no entry can be.
+      "a\\", "a/", "a\\b\\",
       // Components that Windows resolves to the parent once trailing dots and spaces are gone.
       "..", "..\\x", "../x", "a/../b", "a\\..", "a\\..\\..\\x", "...", "...\\x", ".. \\x", "a\\. .\\b", "..  .", " ..",
       // Drives, streams, roots, UNC and device paths.
