@@ -1,0 +1,188 @@
+// Writes the seed corpus of the fuzz targets: merge data files and zlib streams from the payload
+// producer, sound and damaged, and PE stubs as given and as packed by the packer's writer.
+// Usage: fuzz_corpus_maker CORPUS_DIR [STUB.exe...]
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "extract/merge_format.h"
+#include "extract/payload_writer.h"
+#include "mksetup/pe_resources.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+PayloadEntry Entry(const std::string& path, size_t size, uint32_t seed) {
+  PayloadEntry entry;
+  entry.relativePath = path;
+  entry.creationTime = FileTime{0x10000000u + seed, 0x01D00000u};
+  entry.lastAccessTime = FileTime{0x20000000u + seed, 0x01D10000u};
+  entry.lastWriteTime = FileTime{0x30000000u + seed, 0x01D20000u};
+  entry.contents.resize(size);
+  for (size_t i = 0; i < size; ++i) entry.contents[i] = static_cast<uint8_t>((i * 31 + seed) ^ (i >> 3));
+  return entry;
+}
+
+// Text and noise in turns, so that compressed streams hold both matches and literals.
+Bytes MixedBytes(size_t size, uint32_t seed) {
+  Bytes bytes(size);
+  uint32_t state = seed;
+  const char text[] = "Extracting file information...\r\n";
+  for (size_t i = 0; i < size; ++i) {
+    state = state * 1103515245u + 12345u;
+    bytes[i] = (i / 512) % 2 ? static_cast<uint8_t>(state >> 16) : static_cast<uint8_t>(text[i % (sizeof text - 1)]);
+  }
+  return bytes;
+}
+
+Bytes Deflate(const Bytes& data, int level, int windowBits, int strategy, const Bytes& dictionary = {}) {
+  z_stream stream{};
+  if (deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, strategy) != Z_OK) throw std::runtime_error("deflateInit2");
+  if (!dictionary.empty()) deflateSetDictionary(&stream, dictionary.data(), static_cast<uInt>(dictionary.size()));
+  Bytes out(deflateBound(&stream, data.size()) + 64);
+  stream.next_in = const_cast<Bytef*>(data.data());
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteSeed(const fs::path& folder, const std::string& name, const Bytes& bytes) {
+  std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + (folder / name).string());
+}
+
+// A target's folder, emptied of the seeds of an earlier run.
+fs::path SeedFolder(const fs::path& corpus, const std::string& target) {
+  const fs::path folder = corpus / target;
+  fs::create_directories(folder);
+  for (const auto& item : fs::directory_iterator(folder)) fs::remove(item.path());
+  return folder;
+}
+
+uint32_t RecordOffset(uint32_t index) { return kHeaderSize + kEntrySize * index; }
+
+struct MergeSeeds {
+  Bytes one;
+  Bytes nested;
+  Bytes eight;
+};
+
+MergeSeeds WriteMergeSeeds(const fs::path& corpus) {
+  const fs::path folder = SeedFolder(corpus, "merge_file");
+  MergeSeeds seeds;
+  seeds.one = BuildMergeFile("setup.exe", {Entry("setup.exe", 40, 1)});
+  seeds.nested = BuildMergeFile("data\\sub\\deep file.bin", {Entry("readme.txt", 17, 2), Entry("data\\a b.dat", 5, 3),
+                                                             Entry("data\\sub\\deep file.bin", 9, 4)});
+  std::vector<PayloadEntry> eight;
+  for (uint32_t i = 0; i < 8; ++i) eight.push_back(Entry("f" + std::to_string(i) + ".txt", 1 + i * 3, 10 + i));
+  seeds.eight = BuildMergeFile("", eight);
+  WriteSeed(folder, "one_entry", seeds.one);
+  WriteSeed(folder, "nested_folders", seeds.nested);
+  WriteSeed(folder, "eight_entries_no_launch", seeds.eight);
+
+  Bytes zeroSize = BuildMergeFile("a.txt", {Entry("a.txt", 3, 5), Entry("b.txt", 0, 6)});
+  WriteSeed(folder, "second_entry_size_zero", zeroSize);
+
+  Bytes truncated = seeds.nested;
+  truncated.resize(truncated.size() - 4);
+  WriteSeed(folder, "contents_cut_short", truncated);
+
+  WriteSeed(folder, "parent_folder_name", BuildMergeFile("", {Entry("..\\evil.txt", 4, 7)}));
+  WriteSeed(folder, "device_and_slash_names", BuildMergeFile("con.txt", {Entry("a/b.txt", 2, 8), Entry("x\\nul.log", 2, 9)}));
+  WriteSeed(folder, "long_name", BuildMergeFile("", {Entry(std::string(120, 'n') + "\\" + std::string(80, 'm'), 3, 11)}));
+
+  // 296 x this count just passes 2^32.
+  Bytes overflow = seeds.one;
+  WriteLittleEndian32(&overflow[0], 0x00DD67CAu);
+  WriteSeed(folder, "entry_count_overflows", overflow);
+
+  Bytes noNul = seeds.one;
+  for (uint32_t i = 0; i < kNameFieldSize; ++i) noNul[RecordOffset(0) + kEntryRelativePathOffset + i] = 'x';
+  WriteSeed(folder, "name_without_nul", noNul);
+
+  Bytes trailing = seeds.one;
+  trailing.insert(trailing.end(), {'t', 'a', 'i', 'l'});
+  WriteSeed(folder, "bytes_after_data", trailing);
+
+  WriteSeed(folder, "header_cut_short", Bytes(seeds.one.begin(), seeds.one.begin() + 100));
+  return seeds;
+}
+
+void WriteInflateSeeds(const fs::path& corpus, const MergeSeeds& merge) {
+  const fs::path folder = SeedFolder(corpus, "inflate");
+  WriteSeed(folder, "payload_one_entry", CompressPayload(merge.one));
+  WriteSeed(folder, "payload_nested", CompressPayload(merge.nested));
+  WriteSeed(folder, "payload_eight_entries", CompressPayload(merge.eight));
+
+  // More than one 4096-byte input block, and output of exactly two full blocks.
+  WriteSeed(folder, "several_input_blocks", Deflate(MixedBytes(9000, 3), 9, 15, Z_DEFAULT_STRATEGY));
+  WriteSeed(folder, "output_two_full_blocks", Deflate(MixedBytes(8192, 4), 6, 15, Z_DEFAULT_STRATEGY));
+
+  const Bytes text = MixedBytes(1500, 5);
+  WriteSeed(folder, "stored_blocks", Deflate(text, 0, 15, Z_DEFAULT_STRATEGY));
+  WriteSeed(folder, "fixed_codes", Deflate(text, 9, 15, Z_FIXED));
+  WriteSeed(folder, "run_lengths", Deflate(text, 9, 15, Z_RLE));
+  WriteSeed(folder, "small_window", Deflate(text, 9, 9, Z_DEFAULT_STRATEGY));
+  WriteSeed(folder, "gzip_wrapper", Deflate(text, 9, 31, Z_DEFAULT_STRATEGY));
+  WriteSeed(folder, "preset_dictionary", Deflate(text, 9, 15, Z_DEFAULT_STRATEGY, Bytes(text.begin(), text.begin() + 64)));
+
+  const Bytes sound = Deflate(text, 9, 15, Z_DEFAULT_STRATEGY);
+  Bytes trailing = sound;
+  trailing.insert(trailing.end(), {0x78, 0xDA, 0x00, 0x01});
+  WriteSeed(folder, "bytes_after_stream", trailing);
+  WriteSeed(folder, "stream_cut_short", Bytes(sound.begin(), sound.begin() + sound.size() / 2));
+  Bytes badAdler = sound;
+  badAdler.back() ^= 0x01;
+  WriteSeed(folder, "wrong_adler", badAdler);
+  WriteSeed(folder, "empty", Bytes());
+}
+
+void WritePeSeeds(const fs::path& corpus, const std::vector<fs::path>& stubs) {
+  const fs::path folder = SeedFolder(corpus, "pe_image");
+  const Bytes payload = CompressPayload(BuildMergeFile("setup.exe", {Entry("setup.exe", 12, 1)}));
+  for (const fs::path& stub : stubs) {
+    const Bytes bytes = ReadFile(stub);
+    const std::string name = stub.stem().string();
+    WriteSeed(folder, name, bytes);
+    WriteSeed(folder, name + "_packed", AddPayloadResource(bytes, payload));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s CORPUS_DIR [STUB.exe...]\n", argv[0]);
+    return 2;
+  }
+  try {
+    const fs::path corpus = argv[1];
+    const MergeSeeds merge = WriteMergeSeeds(corpus);
+    WriteInflateSeeds(corpus, merge);
+    WritePeSeeds(corpus, std::vector<fs::path>(argv + 2, argv + argc));
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "fuzz_corpus_maker: %s\n", error.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,152 @@
+// Fuzz target for the file inflater: arbitrary bytes as the input file, expanded by
+// InflateFileToFile and compared with what zlib decodes from the same bytes held whole in memory;
+// then once more into a device that refuses every write, which must never count as a success.
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fuzz_check.h"
+#include "inflate/zlib_engine.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Deflate expands at most about 1032 to 1, so 32 KiB of input stays within 34 MB of output.
+constexpr size_t kMaxInputSize = 32 * 1024;
+constexpr size_t kMaxExpandedSize = 40 * 1024 * 1024;
+
+// Input and output files live in memory-backed storage where there is one, in a folder of this
+// process's own, removed at exit.
+struct Scratch {
+  std::filesystem::path folder;
+  std::string input;
+  std::string output;
+
+  Scratch() {
+    const std::filesystem::path shm = "/dev/shm";
+    const std::filesystem::path base = std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path();
+    folder = base / ("setup-fuzz-inflate-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    input = (folder / "payload").string();
+    output = (folder / "merge").string();
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+};
+
+const Scratch& TheScratch() {
+  static const Scratch scratch;
+  return scratch;
+}
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  FUZZ_CHECK(file != nullptr);
+  FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
+  FUZZ_CHECK(std::fclose(file) == 0);
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Reference {
+  int result = Z_OK;   // what the engine must return: 0 at the stream's end, else the failure
+  Bytes output;        // everything zlib decodes before it stops
+  bool tooLarge = false;
+};
+
+// zlib with the whole input at once and output room as it grows. A stream that wants more input
+// when the input is used up is cut off, which the engine reports as Z_BUF_ERROR.
+Reference ReferenceInflate(const uint8_t* data, size_t size) {
+  Reference reference;
+  z_stream stream{};
+  FUZZ_CHECK(inflateInit(&stream) == Z_OK);
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  uint8_t chunk[65536];
+  for (;;) {
+    stream.next_out = chunk;
+    stream.avail_out = sizeof chunk;
+    const int status = inflate(&stream, Z_NO_FLUSH);
+    reference.output.insert(reference.output.end(), chunk, chunk + (sizeof chunk - stream.avail_out));
+    if (reference.output.size() > kMaxExpandedSize) {
+      reference.tooLarge = true;
+      break;
+    }
+    if (status == Z_STREAM_END) {
+      reference.result = Z_OK;
+      break;
+    }
+    if (status == Z_BUF_ERROR || (status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0)) {
+      reference.result = Z_BUF_ERROR;
+      break;
+    }
+    if (status != Z_OK) {
+      reference.result = status;
+      break;
+    }
+  }
+  inflateEnd(&stream);
+  return reference;
+}
+
+// An engine that records what it tells a user of the class.
+class RecordingEngine : public ZlibEngine {
+ public:
+  void OnProgress(int percent) override {
+    FUZZ_CHECK(percent >= 0 && percent <= 100);
+    FUZZ_CHECK(percent >= lastPercent);
+    lastPercent = percent;
+    ++progressCalls;
+  }
+  void OnStatus(const char* message) override {
+    ++statusCalls;
+    status = message;
+  }
+
+  int lastPercent = 0;
+  int progressCalls = 0;
+  int statusCalls = 0;
+  std::string status;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > kMaxInputSize) return 0;
+  const Reference reference = ReferenceInflate(data, size);
+  if (reference.tooLarge) return 0;
+
+  const Scratch& scratch = TheScratch();
+  WriteFile(scratch.input, data, size);
+  const int result = InflateFileToFile(scratch.input.c_str(), scratch.output.c_str());
+  FUZZ_CHECK(result == reference.result);
+  FUZZ_CHECK(ReadFile(scratch.output) == reference.output);
+
+  // A device that refuses every write: whatever zlib produced must surface as a failed write.
+  if (std::filesystem::exists("/dev/full")) {
+    RecordingEngine engine;
+    const int refused = engine.ExpandFile(scratch.input.c_str(), "/dev/full");
+    FUZZ_CHECK(refused == (reference.output.empty() ? reference.result : Z_ERRNO));
+    FUZZ_CHECK(engine.statusCalls == 1);
+    FUZZ_CHECK(engine.status == (refused == Z_OK ? "Success" : "Zlib Error"));
+    FUZZ_CHECK(engine.progressCalls >= 1);
+    FUZZ_CHECK(engine.inputFile == nullptr && engine.outputFile == nullptr);
+    FUZZ_CHECK(engine.total_in <= size);
+  }
+  return 0;
+}
