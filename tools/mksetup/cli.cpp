@@ -1,0 +1,315 @@
+#include "cli.h"
+
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+
+#include "extract_files.h"
+#include "folder_scan.h"
+#include "host_files.h"
+#include "listing.h"
+#include "merge_assembly.h"
+#include "parallel_deflate.h"
+#include "payload_check.h"
+#include "payload_source.h"
+#include "pe_resources.h"
+#include "progress_bar.h"
+#include "tool_error.h"
+
+const char kInstalledStubName[] = "setup-stub.exe";
+
+namespace {
+
+const char kGeneralHelp[] =
+    "usage: mksetup COMMAND [OPTIONS]\n"
+    "\n"
+    "Turns a folder into a setup program, and lists, verifies and extracts existing ones.\n"
+    "\n"
+    "commands:\n"
+    "  pack DIR -o OUT.exe [--launch RELPATH] [--stub STUB.exe]   make a setup program from DIR\n"
+    "  payload DIR -o FILE [--launch RELPATH]                     write only the compressed payload\n"
+    "  list FILE [--json]                                         show the files a payload carries\n"
+    "  verify FILE                                                check a payload completely\n"
+    "  extract FILE -C DIR                                        unpack a payload into DIR\n"
+    "\n"
+    "FILE is a setup program or a bare payload stream. 'mksetup COMMAND --help' tells more.\n";
+
+const char kPackHelp[] =
+    "usage: mksetup pack DIR -o OUT.exe [--launch RELPATH] [--stub STUB.exe] [--threads N]\n"
+    "\n"
+    "Packs every file below DIR, with its times, into a copy of the setup stub. When the setup\n"
+    "program runs, it unpacks them below %TEMP%\\{93BE7657-D655-425A-8E7A-F7D9392A5939}\\ and\n"
+    "opens RELPATH, a path relative to DIR ('/' or '\\' between folders). Without --launch it\n"
+    "opens nothing.\n"
+    "\n"
+    "  -o, --output OUT.exe   the setup program to write; it is replaced only when all went well\n"
+    "  --launch RELPATH       the file to open after unpacking; it must be one of the files\n"
+    "  --stub STUB.exe        the setup program without payload to start from; by default the\n"
+    "                         setup-stub.exe beside mksetup, else the one of its build tree\n"
+    "  --threads N            compress on N threads (default: one per processor); the output\n"
+    "                         is the same for any N\n"
+    "\n"
+    "Refused: empty files, symbolic links and other special files, names that are not plain\n"
+    "printable ASCII or that Windows would refuse or alter, names that differ only in case,\n"
+    "paths too long for a typical temporary folder, files or totals of 4 GiB or more.\n";
+
+const char kPayloadHelp[] =
+    "usage: mksetup payload DIR -o FILE [--launch RELPATH] [--threads N]\n"
+    "\n"
+    "Writes only the payload of 'mksetup pack': the zlib stream that a setup program carries as\n"
+    "its resource \"SETUP\" 2000. Options and refusals are those of 'mksetup pack'.\n";
+
+const char kListHelp[] =
+    "usage: mksetup list FILE [--json]\n"
+    "\n"
+    "Shows the launch name and every file of the payload with its size and its creation,\n"
+    "last-access and last-write times (UTC, to 100 ns). --json prints the same as JSON, with the\n"
+    "raw FILETIME numbers beside the times.\n";
+
+const char kVerifyHelp[] =
+    "usage: mksetup verify FILE\n"
+    "\n"
+    "Checks the payload stream (zlib header, deflate data, Adler-32) and every rule of the data\n"
+    "file it expands to, and says precisely what is wrong. Path lengths are judged below a\n"
+    "typical temporary folder, C:\\Users\\<20 characters>\\AppData\\Local\\Temp\\. Exits with 0 only\n"
+    "when everything is right.\n";
+
+const char kExtractHelp[] =
+    "usage: mksetup extract FILE -C DIR\n"
+    "\n"
+    "Unpacks the payload below DIR (created if missing) with the setup program's safety rules:\n"
+    "if any entry could land outside DIR, nothing is written; nothing is written through a link\n"
+    "already in DIR. Files get their last-write and last-access times, and their creation time\n"
+    "where the system can set it.\n";
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  std::vector<std::string> operands;
+  std::string output;
+  std::string launch;
+  std::string stub;
+  std::string folder;
+  unsigned threads = 0;
+  bool json = false;
+  bool help = false;
+};
+
+// The options each command takes; anything else is a usage error.
+struct Accepted {
+  bool output, launch, stub, threads, json, folder;
+};
+
+unsigned ParseThreads(const std::string& text) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value == 0 || value > 1024) {
+    throw UsageError("--threads needs a number from 1 to 1024, not '" + text + "'");
+  }
+  return static_cast<unsigned>(value);
+}
+
+Options ParseOptions(const std::vector<std::string>& arguments, const Accepted& accepted) {
+  Options options;
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const auto value = [&](const std::string& name) -> std::string {
+      if (i + 1 >= arguments.size()) throw UsageError(name + " needs a value");
+      return arguments[++i];
+    };
+    if (argument == "--help" || argument == "-h") {
+      options.help = true;
+    } else if (accepted.output && (argument == "-o" || argument == "--output")) {
+      options.output = value(argument);
+    } else if (accepted.launch && argument == "--launch") {
+      options.launch = value(argument);
+    } else if (accepted.stub && argument == "--stub") {
+      options.stub = value(argument);
+    } else if (accepted.threads && argument == "--threads") {
+      options.threads = ParseThreads(value(argument));
+    } else if (accepted.json && argument == "--json") {
+      options.json = true;
+    } else if (accepted.folder && (argument == "-C" || argument == "--directory")) {
+      options.folder = value(argument);
+    } else if (argument.size() > 1 && argument[0] == '-') {
+      throw UsageError("unknown option '" + argument + "'");
+    } else {
+      options.operands.push_back(argument);
+    }
+  }
+  return options;
+}
+
+const std::string& OneOperand(const Options& options, const char* what) {
+  if (options.operands.empty()) throw UsageError(std::string("missing ") + what);
+  if (options.operands.size() > 1) throw UsageError("unexpected argument '" + options.operands[1] + "'");
+  return options.operands[0];
+}
+
+std::string FindDefaultStub() {
+  const std::string beside = ExecutableFolder() + kInstalledStubName;
+  if (IsRegularFile(beside)) return beside;
+#ifdef MKSETUP_BUILD_TREE_STUB
+  if (IsRegularFile(MKSETUP_BUILD_TREE_STUB)) return MKSETUP_BUILD_TREE_STUB;
+  throw ToolError(beside, std::string("no setup stub here, nor at ") + MKSETUP_BUILD_TREE_STUB +
+                              "; name one with --stub STUB.exe");
+#else
+  throw ToolError(beside, "no setup stub here; name one with --stub STUB.exe");
+#endif
+}
+
+// The payload stream of a folder: scan, refusals, the data file, compression.
+std::vector<uint8_t> MakePayload(const Options& options, const std::string& folder, std::ostream& err,
+                                 size_t& fileCount, uint64_t& expandedSize) {
+  const FolderScan scan = ScanFolder(folder);
+  const std::string launch = PayloadName(options.launch);
+  CheckPackable(folder, scan, launch);
+  for (const std::string& empty : scan.emptyFolders) {
+    err << "mksetup: warning: " << empty << ": empty folder left out; a setup program carries files only\n";
+  }
+  ProgressBar bar(err, StderrIsTerminal());
+  const std::vector<uint8_t> merge = AssembleMergeFile(
+      scan.files, launch, [&](uint64_t done, uint64_t total) { bar.Show("reading    ", done, total); });
+  fileCount = scan.files.size();
+  expandedSize = merge.size();
+  return CompressParallel(merge.data(), merge.size(), options.threads,
+                          [&](uint64_t done, uint64_t total) { bar.Show("compressing", done, total); });
+}
+
+int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool withStub) {
+  const Options options = ParseOptions(arguments, Accepted{true, true, withStub, true, false, false});
+  if (options.help) {
+    out << (withStub ? kPackHelp : kPayloadHelp);
+    return 0;
+  }
+  const std::string& folder = OneOperand(options, "the folder to pack (DIR)");
+  if (options.output.empty()) throw UsageError("missing -o OUT");
+
+  std::string stubPath;
+  std::vector<uint8_t> stub;
+  if (withStub) {
+    // The stub is read and checked first, so a wrong one fails before the long work.
+    stubPath = options.stub.empty() ? FindDefaultStub() : options.stub;
+    stub = ReadFileBytes(stubPath);
+    try {
+      ReadPeImage(stub);
+    } catch (const PeError& error) {
+      throw ToolError(stubPath, std::string("cannot serve as the setup stub: ") + error.what());
+    }
+  }
+
+  size_t fileCount = 0;
+  uint64_t expandedSize = 0;
+  std::vector<uint8_t> stream;
+  try {
+    stream = MakePayload(options, folder, err, fileCount, expandedSize);
+  } catch (const std::bad_alloc&) {
+    throw ToolError(folder, "not enough memory to pack the folder");
+  }
+  const size_t streamSize = stream.size();
+  if (withStub) {
+    std::vector<uint8_t> program;
+    try {
+      program = AddPayloadResource(std::move(stub), std::move(stream));
+    } catch (const PeError& error) {
+      throw ToolError(stubPath, std::string("cannot take the payload: ") + error.what());
+    }
+    ReplaceOutputFile(options.output, program);
+  } else {
+    ReplaceOutputFile(options.output, stream);
+  }
+  out << options.output << ": " << fileCount << (fileCount == 1 ? " file, " : " files, ") << expandedSize
+      << " bytes, compressed to " << streamSize << " bytes\n";
+  return 0;
+}
+
+int RunList(const std::vector<std::string>& arguments, std::ostream& out) {
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, true, false});
+  if (options.help) {
+    out << kListHelp;
+    return 0;
+  }
+  const std::string& file = OneOperand(options, "the setup program or payload to list (FILE)");
+  const LoadedPayload payload = LoadPayload(file);
+  if (options.json) {
+    WriteJsonListing(payload, out);
+  } else {
+    WriteListing(payload, out);
+  }
+  return 0;
+}
+
+int RunVerify(const std::vector<std::string>& arguments, std::ostream& out) {
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, false});
+  if (options.help) {
+    out << kVerifyHelp;
+    return 0;
+  }
+  const std::string& file = OneOperand(options, "the setup program or payload to verify (FILE)");
+  const LoadedPayload payload = LoadPayload(file);
+  CheckPayload(payload, file);
+  const size_t count = payload.contents.entries.size();
+  out << file << ": OK, " << count << (count == 1 ? " file, " : " files, ") << payload.inflated.merge.size()
+      << " bytes expanded from " << payload.stream.bytes.size() << ", launch "
+      << (payload.contents.launchName.empty() ? "(none)" : "\"" + payload.contents.launchName + "\"") << "\n";
+  return 0;
+}
+
+int RunExtract(const std::vector<std::string>& arguments, std::ostream& out) {
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, true});
+  if (options.help) {
+    out << kExtractHelp;
+    return 0;
+  }
+  const std::string& file = OneOperand(options, "the setup program or payload to extract (FILE)");
+  if (options.folder.empty()) throw UsageError("missing -C DIR");
+  const LoadedPayload payload = LoadPayload(file);
+  ExtractPayload(payload, file, options.folder);
+  return 0;
+}
+
+int RunCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  const std::string& command = arguments[0];
+  if (command == "pack") return RunPack(arguments, out, err, true);
+  if (command == "payload") return RunPack(arguments, out, err, false);
+  if (command == "list") return RunList(arguments, out);
+  if (command == "verify") return RunVerify(arguments, out);
+  return RunExtract(arguments, out);
+}
+
+bool IsCommand(const std::string& name) {
+  return name == "pack" || name == "payload" || name == "list" || name == "verify" || name == "extract";
+}
+
+}  // namespace
+
+int RunMksetup(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  if (arguments.empty()) {
+    err << kGeneralHelp;
+    return kExitUsage;
+  }
+  if (arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "help") {
+    out << kGeneralHelp;
+    return 0;
+  }
+  if (!IsCommand(arguments[0])) {
+    err << "mksetup: unknown command '" << arguments[0] << "' (see 'mksetup --help')\n";
+    return kExitUsage;
+  }
+  try {
+    return RunCommand(arguments, out, err);
+  } catch (const UsageError& error) {
+    err << "mksetup " << arguments[0] << ": " << error.what() << " (see 'mksetup " << arguments[0] << " --help')\n";
+    return kExitUsage;
+  } catch (const ToolError& error) {
+    err << "mksetup: " << error.what() << "\n";
+  } catch (const std::bad_alloc&) {
+    err << "mksetup: " << arguments[0] << ": not enough memory\n";
+  } catch (const std::exception& error) {
+    err << "mksetup: " << arguments[0] << ": " << error.what() << "\n";
+  }
+  return kExitFailure;
+}

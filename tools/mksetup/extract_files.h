@@ -1,0 +1,13 @@
+// Unpacking a payload into a folder of the host with the setup program's safety rules: the whole
+// payload is refused before anything is written if one entry could land outside the folder, and
+// nothing is ever written through a symbolic link, a junction or a hard link already there.
+#pragma once
+
+#include <string>
+
+#include "payload_source.h"
+
+// Writes every entry below `folder` (created if missing) in record order, with its last-write and
+// last-access times, and its creation time where the host can set one. Throws ToolError naming the
+// file and the reason; after a failure during writing the files of this run are deleted again.
+void ExtractPayload(const LoadedPayload& payload, const std::string& source, const std::string& folder);

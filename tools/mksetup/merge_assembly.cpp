@@ -1,0 +1,108 @@
+#include "merge_assembly.h"
+
+#include <cstring>
+
+#include "extract/payload_writer.h"
+#include "host_files.h"
+#include "name_rules.h"
+#include "tool_error.h"
+
+namespace {
+
+constexpr uint64_t kFourGiB = uint64_t{1} << 32;
+
+void WriteFileTime(uint8_t* bytes, const FileTime& time) {
+  WriteLittleEndian32(bytes, time.lowDateTime);
+  WriteLittleEndian32(bytes + 4, time.highDateTime);
+}
+
+uint64_t MergeFileLength(const std::vector<SourceFile>& files) {
+  uint64_t length = kHeaderSize + static_cast<uint64_t>(kEntrySize) * files.size();
+  for (const SourceFile& file : files) length += file.size;
+  return length;
+}
+
+void CheckFile(const SourceFile& file) {
+  if (file.size == 0) throw ToolError(file.hostPath, "is empty; the setup program cannot carry empty files");
+  if (file.size >= kFourGiB) {
+    throw ToolError(file.hostPath, "is " + std::to_string(file.size) + " bytes; each file must be smaller than 4 GiB");
+  }
+  const std::string problem = PackNameProblem(file.relativePath);
+  if (!problem.empty()) throw ToolError(file.hostPath, "the name \"" + file.relativePath + "\" " + problem);
+}
+
+void CheckLaunchName(const std::string& folder, const FolderScan& scan, const std::string& launchName) {
+  const std::string problem = PackNameProblem(launchName);
+  if (!problem.empty()) throw ToolError(launchName, "cannot be the launch file: the name " + problem);
+  std::string sameButCase;
+  for (const SourceFile& file : scan.files) {
+    if (file.relativePath == launchName) return;
+    if (FoldCase(file.relativePath) == FoldCase(launchName)) sameButCase = file.relativePath;
+  }
+  std::string reason = "cannot be the launch file: it is not one of the files in " + folder;
+  if (!sameButCase.empty()) reason += " (did you mean \"" + sameButCase + "\"?)";
+  throw ToolError(launchName, reason);
+}
+
+}  // namespace
+
+std::string PayloadName(const std::string& typed) {
+  std::string name = typed;
+  for (char& c : name) {
+    if (c == '/') c = '\\';
+  }
+  return name;
+}
+
+void CheckPackable(const std::string& folder, const FolderScan& scan, const std::string& launchName) {
+  if (scan.files.empty()) throw ToolError(folder, "holds no files; there is nothing to pack");
+  for (const SourceFile& file : scan.files) CheckFile(file);
+
+  std::vector<std::string> names;
+  for (const SourceFile& file : scan.files) names.push_back(file.relativePath);
+  const NameClash clash = FindCaseClash(names);
+  if (clash.found) {
+    const SourceFile& first = scan.files[clash.first];
+    const SourceFile& second = scan.files[clash.second];
+    if (FoldCase(first.relativePath) == FoldCase(second.relativePath)) {
+      throw ToolError(second.hostPath, "differs from \"" + first.relativePath +
+                                           "\" only in case; on Windows one would overwrite the other");
+    }
+    throw ToolError(second.hostPath, "needs a folder that Windows would take for the file \"" +
+                                         first.relativePath + "\" (the names differ only in case)");
+  }
+
+  const uint64_t length = MergeFileLength(scan.files);
+  if (length >= kFourGiB) {
+    throw ToolError(folder, "the files add up to " + std::to_string(length - kHeaderSize - kEntrySize * scan.files.size()) +
+                                " bytes; with its header and entry table the data file would be " +
+                                std::to_string(length) + " bytes, and it must stay below 4 GiB");
+  }
+  if (!launchName.empty()) CheckLaunchName(folder, scan, launchName);
+}
+
+std::vector<uint8_t> AssembleMergeFile(const std::vector<SourceFile>& files, const std::string& launchName,
+                                       const ReadProgress& progress) {
+  const uint64_t length = MergeFileLength(files);
+  std::vector<uint8_t> merge(static_cast<size_t>(length), 0);
+  WriteLittleEndian32(&merge[kHeaderEntryCountOffset], static_cast<uint32_t>(files.size()));
+  std::memcpy(&merge[kHeaderLaunchNameOffset], launchName.data(), launchName.size());
+
+  size_t dataOffset = kHeaderSize + static_cast<size_t>(kEntrySize) * files.size();
+  const uint64_t dataStart = dataOffset;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const SourceFile& file = files[i];
+    uint8_t* record = &merge[kHeaderSize + kEntrySize * i];
+    WriteLittleEndian32(record + kEntryIndexOffset, static_cast<uint32_t>(i));
+    WriteFileTime(record + kEntryCreationTimeOffset, file.creationTime);
+    WriteFileTime(record + kEntryLastAccessTimeOffset, file.lastAccessTime);
+    WriteFileTime(record + kEntryLastWriteTimeOffset, file.lastWriteTime);
+    WriteLittleEndian32(record + kEntrySizeHighOffset, 0);
+    WriteLittleEndian32(record + kEntrySizeLowOffset, static_cast<uint32_t>(file.size));
+    std::memcpy(record + kEntryRelativePathOffset, file.relativePath.data(), file.relativePath.size());
+    ReadFileInto(file.hostPath, &merge[dataOffset], file.size);
+    dataOffset += static_cast<size_t>(file.size);
+    if (progress) progress(dataOffset - dataStart, length - dataStart);
+  }
+  return merge;
+}

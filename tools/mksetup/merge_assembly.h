@@ -1,0 +1,27 @@
+// From a scanned folder to the merge data file: the packer's refusals (everything the setup
+// program could not carry or unpack faithfully), then the file itself, written in one block.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "folder_scan.h"
+
+// The launch name as the payload stores it: forward slashes typed by the user become backslashes.
+std::string PayloadName(const std::string& typed);
+
+// Throws ToolError, naming the file and the reason, for the first thing in `scan` (or in the
+// launch name) that the payload cannot carry: no files at all, an empty file, a file of 4 GiB or
+// more, a name the setup program or Windows would refuse or change, a path too long for the
+// typical extraction folder, two names that Windows takes for one, a data file of 4 GiB or more,
+// a launch name that is not one of the files.
+void CheckPackable(const std::string& folder, const FolderScan& scan, const std::string& launchName);
+
+// Called after each file is read: bytes read so far, and in all.
+using ReadProgress = std::function<void(uint64_t done, uint64_t total)>;
+
+// The merge data file of `files` (already checked), each file's contents read straight into place.
+std::vector<uint8_t> AssembleMergeFile(const std::vector<SourceFile>& files, const std::string& launchName,
+                                       const ReadProgress& progress = nullptr);

@@ -1,0 +1,125 @@
+#include "name_rules.h"
+
+#include <cstdio>
+#include <map>
+
+#include "extract/merge_format.h"
+
+const char kAssumedExtractionFolder[] =
+    "C:\\Users\\<20 characters>\\AppData\\Local\\Temp\\{93BE7657-D655-425A-8E7A-F7D9392A5939}\\";
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string ByteText(unsigned char byte) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "0x%02X", byte);
+  return text;
+}
+
+std::vector<std::string> Components(const std::string& name) {
+  std::vector<std::string> components(1);
+  for (char c : name) {
+    if (IsSeparator(c)) {
+      components.emplace_back();
+    } else {
+      components.back() += c;
+    }
+  }
+  return components;
+}
+
+std::string ForbiddenCharacterProblem(const std::string& name) {
+  for (char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20) return "contains the control character " + ByteText(byte) + ", which Windows does not allow in file names";
+    if (c == ':') return "contains ':', which Windows takes for a drive or a stream";
+    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
+      return std::string("contains '") + c + "', which Windows does not allow in file names";
+    }
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string WindowsNameProblem(const std::string& name) {
+  if (name.empty()) return "is empty";
+  if (IsSeparator(name[0])) return "begins with a separator, so it would leave the extraction folder";
+  std::string problem = ForbiddenCharacterProblem(name);
+  if (!problem.empty()) return problem;
+  for (const std::string& component : Components(name)) {
+    if (component.empty() ||
+        IsContainedRelativePath(component.data(), static_cast<uint32_t>(component.size()))) {
+      continue;
+    }
+    // A single component without forbidden characters fails only as a way up or as a device.
+    if (component.find_first_not_of(". ") == std::string::npos) {
+      return "has the component " + Quoted(component) + ", which would leave the extraction folder";
+    }
+    return "has the component " + Quoted(component) + ", a reserved device name on Windows";
+  }
+  if (!IsContainedRelativePath(name.data(), static_cast<uint32_t>(name.size()))) {
+    return "is a name that the setup program refuses";
+  }
+  return std::string();
+}
+
+std::string PathLengthProblem(const std::string& name) {
+  const uint64_t full = kAssumedExtractionFolderLength + static_cast<uint64_t>(name.size());
+  if (full <= kMaxFullPathLength) return std::string();
+  return "is " + std::to_string(name.size()) + " characters long; unpacked below the typical extraction folder " +
+         kAssumedExtractionFolder + " (" + std::to_string(kAssumedExtractionFolderLength) +
+         " characters) its path would be " + std::to_string(full) + " characters, over the limit of " +
+         std::to_string(kMaxFullPathLength);
+}
+
+std::string PackNameProblem(const std::string& name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(name[i]);
+    if (byte < 0x20 || byte > 0x7E) {
+      return "is not plain printable ASCII (byte " + ByteText(byte) + " at position " + std::to_string(i + 1) + ")";
+    }
+  }
+  std::string problem = WindowsNameProblem(name);
+  if (!problem.empty()) return problem;
+  for (const std::string& component : Components(name)) {
+    if (component.empty()) return "has an empty component";
+    if (component.back() == '.' || component.back() == ' ') {
+      return "has the component " + Quoted(component) +
+             ", which ends in a dot or a space; Windows drops those, so the file would get another name";
+    }
+  }
+  return PathLengthProblem(name);
+}
+
+std::string FoldCase(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return folded;
+}
+
+NameClash FindCaseClash(const std::vector<std::string>& names) {
+  std::map<std::string, size_t> files;
+  std::map<std::string, size_t> folders;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string folded = FoldCase(names[i]);
+    auto file = files.find(folded);
+    if (file != files.end()) return NameClash{file->second, i, true};
+    auto folder = folders.find(folded);
+    if (folder != folders.end()) return NameClash{folder->second, i, true};
+    for (size_t at = folded.find('\\'); at != std::string::npos; at = folded.find('\\', at + 1)) {
+      const std::string prefix = folded.substr(0, at);
+      auto asFile = files.find(prefix);
+      if (asFile != files.end()) return NameClash{asFile->second, i, true};
+      folders.emplace(prefix, i);
+    }
+    files.emplace(folded, i);
+  }
+  return NameClash{0, 0, false};
+}

@@ -1,0 +1,38 @@
+// The rules a payload's names meet: what the setup program refuses on Windows, what the packer
+// refuses besides, and the typical extraction folder that path lengths are measured against.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The stub unpacks below %TEMP%\{93BE7657-D655-425A-8E7A-F7D9392A5939}\. Path lengths are judged
+// under a typical temporary folder, C:\Users\<a 20-character user name>\AppData\Local\Temp\.
+extern const char kAssumedExtractionFolder[];
+constexpr uint32_t kAssumedExtractionFolderLength = 88;
+
+// Why Windows or the setup program would refuse `name` as an entry's relativePath or as the launch
+// name: a forbidden character, a reserved device name, a component that resolves to the parent,
+// a leading separator, an empty name. Empty when the setup program accepts it.
+std::string WindowsNameProblem(const std::string& name);
+
+// Why the full extraction path of `name` under the assumed folder would not fit 259 characters;
+// empty when it fits.
+std::string PathLengthProblem(const std::string& name);
+
+// Why the packer refuses a name that it would write: anything above, plus characters other than
+// printable ASCII, empty components and components that end in a dot or a space (which Windows
+// silently drops). Empty when the name is fine.
+std::string PackNameProblem(const std::string& name);
+
+// The name as Windows compares it: ASCII letters in upper case.
+std::string FoldCase(const std::string& name);
+
+// The first pair of names, in any order, that Windows would take for the same file (or a
+// file for a folder that another name needs), as indexes into `names`.
+struct NameClash {
+  size_t first;
+  size_t second;
+  bool found;
+};
+NameClash FindCaseClash(const std::vector<std::string>& names);

@@ -1,0 +1,115 @@
+#include "payload_check.h"
+
+#include "name_rules.h"
+#include "pe_resources.h"
+#include "tool_error.h"
+
+namespace {
+
+std::string EntryLabel(size_t index, const StoredEntry& entry) {
+  return "entry " + std::to_string(index) + " (\"" + entry.relativePath + "\")";
+}
+
+bool ZeroAfterName(const char* field, size_t nameLength) {
+  for (size_t i = nameLength; i < kNameFieldSize; ++i) {
+    if (field[i] != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void CheckReaderRules(const LoadedPayload& payload, const std::string& path, uint32_t extractionFolderLength) {
+  const std::vector<uint8_t>& merge = payload.inflated.merge;
+  const MergeContents& contents = payload.contents;
+  const MergeCheckResult check = CheckMergeFile(merge.data(), static_cast<uint32_t>(merge.size()), extractionFolderLength);
+  const std::string launch = "the launch name \"" + contents.launchName + "\" ";
+  switch (check.check) {
+    case MergeCheck::kOk:
+      return;
+    case MergeCheck::kNoEntries:
+      throw ToolError(path, "the data file holds no entries");
+    case MergeCheck::kLaunchNameInvalid:
+      if (!contents.launchTerminated) throw ToolError(path, "the launch name has no terminating NUL within its 260 bytes");
+      throw ToolError(path, launch + WindowsNameProblem(contents.launchName));
+    case MergeCheck::kLaunchPathTooLong:
+      throw ToolError(path, launch + PathLengthProblem(contents.launchName));
+    case MergeCheck::kPathInvalid: {
+      const StoredEntry& entry = contents.entries[check.entry];
+      if (!entry.pathTerminated) {
+        throw ToolError(path, "entry " + std::to_string(check.entry) + ": the path has no terminating NUL within its 260 bytes");
+      }
+      std::string problem = WindowsNameProblem(entry.relativePath);
+      if (problem.empty()) problem = "is a name that the setup program refuses";
+      throw ToolError(path, EntryLabel(check.entry, entry) + ": the path " + problem);
+    }
+    case MergeCheck::kPathTooLong:
+      throw ToolError(path, EntryLabel(check.entry, contents.entries[check.entry]) + ": the path " +
+                                PathLengthProblem(contents.entries[check.entry].relativePath));
+    default:
+      // The structural checks already passed when the contents were read.
+      throw ToolError(path, MergeCheckMessage(check.check));
+  }
+}
+
+namespace {
+
+void CheckRecords(const LoadedPayload& payload, const std::string& path) {
+  const std::vector<uint8_t>& merge = payload.inflated.merge;
+  const MergeContents& contents = payload.contents;
+  const MergeFileHeader header = ReadMergeFileHeader(merge.data());
+  if (!ZeroAfterName(header.launchName, contents.launchName.size())) {
+    throw ToolError(path, "the bytes after the launch name's terminating NUL are not all zero");
+  }
+  for (size_t i = 0; i < contents.entries.size(); ++i) {
+    const StoredEntry& entry = contents.entries[i];
+    if (entry.fields.sizeLow == 0) {
+      throw ToolError(path, EntryLabel(i, entry) + ": its size is 0; the setup program stops there with \"Invalid data file size\"");
+    }
+    if (entry.fields.index != i) {
+      throw ToolError(path, EntryLabel(i, entry) + ": its index field is " + std::to_string(entry.fields.index) +
+                                ", not its position " + std::to_string(i));
+    }
+    if (entry.fields.sizeHigh != 0) {
+      throw ToolError(path, EntryLabel(i, entry) + ": its sizeHigh field is " + std::to_string(entry.fields.sizeHigh) + ", not 0");
+    }
+    if (!ZeroAfterName(entry.fields.relativePath, entry.relativePath.size())) {
+      throw ToolError(path, EntryLabel(i, entry) + ": the bytes after the path's terminating NUL are not all zero");
+    }
+  }
+  if (contents.dataEnd != merge.size()) {
+    throw ToolError(path, std::to_string(merge.size() - contents.dataEnd) +
+                              " bytes follow the contents of the last entry in the data file");
+  }
+}
+
+void CheckNames(const MergeContents& contents, const std::string& path) {
+  std::vector<std::string> names;
+  for (const StoredEntry& entry : contents.entries) names.push_back(entry.relativePath);
+  const NameClash clash = FindCaseClash(names);
+  if (clash.found) {
+    throw ToolError(path, EntryLabel(clash.second, contents.entries[clash.second]) + " and " +
+                              EntryLabel(clash.first, contents.entries[clash.first]) +
+                              " name the same file or folder on Windows; one would overwrite or block the other");
+  }
+  if (contents.launchName.empty()) return;
+  for (const std::string& name : names) {
+    if (name == contents.launchName) return;
+  }
+  throw ToolError(path, "the launch name \"" + contents.launchName + "\" is not one of the entries");
+}
+
+}  // namespace
+
+void CheckPayload(const LoadedPayload& payload, const std::string& path) {
+  if (payload.stream.inProgram && payload.stream.language != kPayloadLanguage) {
+    throw ToolError(path, "the payload resource has language " + std::to_string(payload.stream.language) +
+                              ", not " + std::to_string(kPayloadLanguage));
+  }
+  if (payload.inflated.trailingBytes != 0) {
+    throw ToolError(path, std::to_string(payload.inflated.trailingBytes) + " bytes follow the end of the zlib stream");
+  }
+  CheckReaderRules(payload, path, kAssumedExtractionFolderLength);
+  CheckRecords(payload, path);
+  CheckNames(payload.contents, path);
+}
