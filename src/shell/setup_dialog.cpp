@@ -1,0 +1,95 @@
+#include "shell/setup_dialog.h"
+
+#include "extract/extraction_worker.h"
+#include "extract/work_directories.h"
+#include "shell/grace_period.h"
+#include "shell/resource_ids.h"
+#include "shell/shell_state.h"
+
+namespace {
+
+DWORD ReadTickCount() { return GetTickCount(); }
+
+// Carries out the worker's pending control updates, which are messages sent from its thread to
+// this one, without removing anything from the queue and without handling input, posts or paints
+// of this thread. A cancel during unpacking starts the rollback, whose first act is a control
+// update; if this thread handled nothing until the process ends, the rollback could never run and
+// the files of the cancelled run would stay behind.
+void LetSentMessagesThrough() {
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+// The worker's exit status, or 0 when there is no worker or the status cannot be read.
+DWORD ReadWorkerExitStatus() {
+  DWORD status = 0;
+  if (g_workerThread != nullptr) GetExitCodeThread(g_workerThread, &status);  // failure leaves 0
+  return status;
+}
+
+void SignalCancel() {
+  InterlockedExchange(&g_cancelSignalled, 1);
+  SetEvent(g_cancelEvent);  // a NULL event (creation failed, or a second pass) cannot be signalled
+}
+
+// The worker fetches the event anew at every poll, so a handle closed under a running worker could
+// be waited on after its release, or after its value has been reused for another object. The
+// handle is therefore closed only once the worker has ended; a worker that outlives the grace
+// period keeps it until the process ends, which releases it. Taking it out of the shell state in
+// every case makes a second pass release nothing, and a worker that finds it gone reads
+// g_cancelSignalled.
+void ReleaseCancelEvent() {
+  HANDLE event = g_cancelEvent;
+  g_cancelEvent = nullptr;
+  if (event == nullptr) return;
+  DWORD status = STILL_ACTIVE;
+  const bool workerEnded = g_workerThread == nullptr ||
+                           (GetExitCodeThread(g_workerThread, &status) && status != STILL_ACTIVE);
+  if (workerEnded) CloseHandle(event);
+}
+
+void InitializeDialog(HWND dialog) {
+  SetWindowTextA(dialog, "Setup");
+  g_dialogIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_SETUP));
+  SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_dialogIcon));
+  // Without an extraction directory the dialog stays idle as the template made it until the user
+  // closes it: no cancel event, no worker, no message.
+  if (CreateExtractionDirectory(dialog) < 1) return;
+  g_cancelEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // a failure leaves NULL: no cancel
+  g_workerThread = CreateThread(nullptr, 0, ExtractionThreadProc, dialog, 0, &g_workerThreadId);
+}
+
+// Runs for the user's close request (WM_CLOSE) and for the worker's end notification (the posted
+// WM_DESTROY) alike, possibly twice; a second pass finds nothing left to release. The window is
+// never destroyed here: it stays on screen until the process ends.
+void CloseDialog() {
+  if (g_dialogIcon != nullptr) DestroyIcon(g_dialogIcon);
+  g_dialogIcon = nullptr;
+  if (ReadWorkerExitStatus() == STILL_ACTIVE) {
+    SignalCancel();
+    WaitGracePeriod(ReadTickCount, LetSentMessagesThrough);
+  }
+  ReleaseCancelEvent();
+  PostQuitMessage(kSetupExitCode);
+}
+
+}  // namespace
+
+bool WorkerStillActive() { return ReadWorkerExitStatus() == STILL_ACTIVE; }
+
+INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitializeDialog(dialog);
+      return TRUE;
+    case WM_CLOSE:
+    case WM_DESTROY:
+      // TRUE keeps the default handling out: a WM_CLOSE never turns into IDCANCEL.
+      CloseDialog();
+      return TRUE;
+    default:
+      // Everything else, WM_COMMAND included, goes to the default dialog handling, so Escape and
+      // Enter do nothing.
+      return FALSE;
+  }
+}

@@ -1,0 +1,14 @@
+// The progress dialog's procedure: its start-up (caption, icon, extraction directory, cancel event,
+// worker thread) and its one close handler for the user's close and the worker's end notification.
+#pragma once
+
+#include <windows.h>
+
+// The code that the close handler gives PostQuitMessage, and so the program's exit code for every
+// run that got as far as the dialog.
+constexpr int kSetupExitCode = 18;
+
+INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// True while the worker thread exists and has not ended.
+bool WorkerStillActive();
