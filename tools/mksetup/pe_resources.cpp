@@ -418,20 +418,29 @@ void RefuseUnwritableImage(const PeImage& image) {
     Require(security.virtualAddress == 0 && security.size == 0,
             "the file is signed: adding the payload would break its signature (sign the setup program after packing)");
   }
+  // Packing rewrites header fields and adds a section header; section data there would change.
+  for (const PeSection& section : image.sections) {
+    Require(section.sizeOfRawData == 0 || section.pointerToRawData >= image.sizeOfHeaders,
+            Format("section \"%s\" has its data inside the headers, which packing rewrites", section.name.c_str()));
+  }
   const uint64_t trailer = image.bytes.size() - image.sectionDataEnd;
   Require(trailer == 0 || image.trailerIsSymbolTable,
           Format("the file has %llu bytes after its last section (an overlay) that would be lost or misplaced",
                  static_cast<unsigned long long>(trailer)));
 }
 
-// The old resource section can be rewritten where it is when nothing lies behind it in the file or
-// in the address space and no other data directory points into it.
+// The old resource section can be rewritten where it is when it is a section of its own that
+// begins with the tree, nothing lies behind it in the file or in the address space, and no other
+// data directory points into it.
 int ReplaceableResourceSection(const PeImage& image) {
   const PeDataDirectory& resources = image.dataDirectories[kResourceDirectoryIndex];
   if (resources.virtualAddress == 0) return -1;
   for (size_t i = 0; i < image.sections.size(); ++i) {
     const PeSection& candidate = image.sections[i];
-    if (candidate.virtualAddress != resources.virtualAddress || candidate.sizeOfRawData == 0) continue;
+    if (candidate.virtualAddress != resources.virtualAddress || candidate.sizeOfRawData == 0 ||
+        candidate.name != kResourceSectionName) {
+      continue;
+    }
     if (image.sizeOfHeaders > candidate.pointerToRawData) return -1;
     for (size_t j = 0; j < image.sections.size(); ++j) {
       const PeSection& other = image.sections[j];
@@ -461,12 +470,8 @@ void RequireRoomForSectionHeader(const PeImage& image) {
           Format("the image already has %u sections, the most that Windows loads",
                  static_cast<unsigned>(image.sections.size())));
   const uint64_t header = image.sectionTableOffset + kSectionHeaderSize * image.sections.size();
-  uint64_t firstData = image.sizeOfHeaders;
-  for (const PeSection& section : image.sections) {
-    if (section.sizeOfRawData != 0) firstData = std::min<uint64_t>(firstData, section.pointerToRawData);
-  }
-  Require(header + kSectionHeaderSize <= firstData,
-          "there is no room for another section header before the first section's data");
+  Require(header + kSectionHeaderSize <= image.sizeOfHeaders,
+          "there is no room for another section header: the headers end too soon after the section table");
   for (uint64_t i = 0; i < kSectionHeaderSize; ++i) {
     Require(image.bytes[header + i] == 0,
             "there is no room for another section header: the bytes after the section table are in use");
