@@ -16,6 +16,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   // WM_INITDIALOG runs inside this call and starts the worker.
   g_dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_SETUP), nullptr, SetupDialogProc, 0);
   if (g_dialog == nullptr) {
+    // When a control of the template cannot be created, the half-made dialog is destroyed inside
+    // the creation; its WM_DESTROY reaches the close handler, which asks for the end. That quit
+    // request would end the warning's message loop at once, so the user would never see it.
+    MSG pendingQuit;
+    PeekMessageA(&pendingQuit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     MessageBoxA(nullptr, "Failed to start the self-extraction program.", "Setup", MB_OK | MB_ICONEXCLAMATION);
     return 0;
   }
