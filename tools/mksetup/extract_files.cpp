@@ -76,6 +76,16 @@ std::string JoinShown(const std::string& folder, const std::string& part) {
   return folder + separator + part;
 }
 
+// The name each entry's contents are written under before they take the entry's name: short, so
+// that it fits wherever the entry's own name does.
+std::string TemporaryName() {
+#ifdef _WIN32
+  return ".mksetup-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+#else
+  return ".mksetup-" + std::to_string(getpid()) + ".tmp";
+#endif
+}
+
 std::vector<HostEntry> PlanEntries(const LoadedPayload& payload, const std::string& source, const std::string& folder) {
   std::vector<HostEntry> plan;
   std::set<std::string> files;
@@ -174,7 +184,7 @@ std::wstring MakeFolders(const HostEntry& entry, const std::string& folder) {
 void WriteEntry(const HostEntry& entry, const StoredEntry& stored, const uint8_t* contents, const std::string& folder) {
   const std::wstring parent = MakeFolders(entry, folder);
   const std::wstring target = WideJoin(parent, entry.fileName);
-  const std::wstring temporary = target + L".mksetup-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+  const std::wstring temporary = WideJoin(parent, TemporaryName());
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw ToolError(entry.shownPath, "cannot create: " + LastErrorText());
   DWORD written = 0;
@@ -308,7 +318,7 @@ bool WriteAll(int fd, const uint8_t* bytes, uint64_t size) {
 void WriteEntry(int root, const HostEntry& entry, const StoredEntry& stored, const uint8_t* contents,
                 const std::string& folder) {
   const Descriptor parent = OpenEntryFolder(root, entry, folder, true);
-  const std::string temporary = entry.fileName + ".mksetup-" + std::to_string(getpid()) + ".tmp";
+  const std::string temporary = TemporaryName();
   unlinkat(parent.get(), temporary.c_str(), 0);  // a leftover of an earlier run, if any
   const int fd = openat(parent.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) throw ToolError(entry.shownPath, "cannot create: " + LastErrorText());

@@ -111,8 +111,23 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
+namespace {
+
+// Reading for the packer leaves the last-access time alone, so that packing the same folder
+// twice records the same times. Where the file's attributes cannot be written, it reads plainly.
+HANDLE OpenKeepingAccessTime(const std::string& path) {
+  HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return OpenForReading(path);
+  FILETIME keep{0xFFFFFFFF, 0xFFFFFFFF};
+  SetFileTime(file, nullptr, &keep, nullptr);  // best effort: only the access time is at stake
+  return file;
+}
+
+}  // namespace
+
 void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size) {
-  Handle file(OpenForReading(path));
+  Handle file(OpenKeepingAccessTime(path));
   if (!file.valid()) throw ToolError(path, "cannot open: " + LastErrorText());
   if (FileLength(file, path) != size) throw ToolError(path, "the file changed while the folder was packed");
   ReadAll(file, path, destination, size);
@@ -231,9 +246,18 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
+// O_NOFOLLOW: a file that turned into a symbolic link since the folder was walked is refused.
+// O_NOATIME: reading for the packer leaves the last-access time alone, so that packing the same
+// folder twice records the same times; it is allowed only to the file's owner, so others read
+// plainly.
+int OpenKeepingAccessTime(const std::string& path) {
+  const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW;
+  const int fd = open(path.c_str(), flags | O_NOATIME);
+  return fd < 0 && errno == EPERM ? open(path.c_str(), flags) : fd;
+}
+
 void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size) {
-  // O_NOFOLLOW: a file that turned into a symbolic link since the folder was walked is refused.
-  Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  Descriptor file(OpenKeepingAccessTime(path));
   if (OpenRegularFile(file, path) != size) throw ToolError(path, "the file changed while the folder was packed");
   ReadAll(file, path, destination, size);
   uint8_t extra;

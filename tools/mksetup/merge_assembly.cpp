@@ -68,8 +68,13 @@ void CheckPackable(const std::string& folder, const FolderScan& scan, const std:
       throw ToolError(second.hostPath, "differs from \"" + first.relativePath +
                                            "\" only in case; on Windows one would overwrite the other");
     }
-    throw ToolError(second.hostPath, "needs a folder that Windows would take for the file \"" +
-                                         first.relativePath + "\" (the names differ only in case)");
+    const std::string folded = FoldCase(second.relativePath) + "\\";
+    if (FoldCase(first.relativePath).compare(0, folded.size(), folded) == 0) {
+      throw ToolError(second.hostPath, "is a file where \"" + first.relativePath +
+                                           "\" needs a folder; on Windows the names differ only in case");
+    }
+    throw ToolError(second.hostPath, "needs a folder where \"" + first.relativePath +
+                                         "\" is a file; on Windows the names differ only in case");
   }
 
   const uint64_t length = MergeFileLength(scan.files);

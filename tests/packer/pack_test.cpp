@@ -1,0 +1,360 @@
+// Packing a folder and reading the result back through list, verify and extract, as a user would.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "extract/payload_writer.h"
+#include "payload_source.h"
+#include "packer_test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// 2021-03-04T05:06:07.1234567Z and 2019-11-12T13:14:15.9876543Z.
+const uint64_t kWriteTime = FileTimeOf(1614834367, 123456700);
+const uint64_t kAccessTime = FileTimeOf(1573564455, 987654300);
+
+struct SourceSpec {
+  std::string relative;  // with '/'
+  std::string payloadName;
+  std::vector<uint8_t> contents;
+};
+
+std::vector<SourceSpec> SampleFiles() {
+  return {
+      {"a.txt", "a.txt", Bytes("hello\n")},
+      {"sub/deep/code.bin", "sub\\deep\\code.bin", BinaryLikeData(150000, 2)},
+      {"sub/other file.txt", "sub\\other file.txt", TextLikeData(90000, 3)},
+      {"with space/noise.bin", "with space\\noise.bin", NoiseData(300000, 4)},
+  };
+}
+
+void MakeSampleFolder(const TempFolder& folder, const std::string& root) {
+  uint64_t shift = 0;
+  for (const SourceSpec& spec : SampleFiles()) {
+    const std::string path = HostPath(folder, root + "/" + spec.relative);
+    MakeFile(path, spec.contents);
+    SetFileTimes(path, kWriteTime - 5000000 + shift, kAccessTime + shift, kWriteTime + shift);
+    shift += 10000000;
+  }
+}
+
+std::string FieldValue(const std::string& json, const std::string& entryName, const std::string& field) {
+  const size_t entry = json.find("\"relativePath\": \"" + entryName + "\"");
+  if (entry == std::string::npos) return "(no entry)";
+  const size_t at = json.find("\"" + field + "\": ", entry);
+  if (at == std::string::npos) return "(no field)";
+  const size_t start = at + field.size() + 4;
+  return json.substr(start, json.find_first_of(",}", start) - start);
+}
+
+std::string Escaped(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+class PackTest : public testing::Test {
+ protected:
+  void SetUp() override { MakeSampleFolder(folder_, "in"); }
+  std::string In() const { return HostPath(folder_, "in"); }
+  std::string Path(const std::string& relative) const { return HostPath(folder_, relative); }
+  TempFolder folder_;
+};
+
+TEST_F(PackTest, PayloadListsEveryFileWithItsSizeAndExactTimes) {
+  const ToolRun pack = Mksetup({"payload", In(), "-o", Path("payload.bin"), "--launch", "sub/deep/code.bin"});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+  EXPECT_EQ(pack.err, "");
+
+  const ToolRun json = Mksetup({"list", Path("payload.bin"), "--json"});
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_NE(json.out.find("\"launchName\": \"sub\\\\deep\\\\code.bin\""), std::string::npos) << json.out;
+  uint64_t shift = 0;
+  for (const SourceSpec& spec : SampleFiles()) {
+    SCOPED_TRACE(spec.payloadName);
+    const std::string name = Escaped(spec.payloadName);
+    EXPECT_EQ(FieldValue(json.out, name, "size"), std::to_string(spec.contents.size()));
+    EXPECT_EQ(FieldValue(json.out, name, "lastWriteTimeFileTime"), std::to_string(kWriteTime + shift));
+    EXPECT_EQ(FieldValue(json.out, name, "lastAccessTimeFileTime"), std::to_string(kAccessTime + shift));
+    EXPECT_NE(FieldValue(json.out, name, "creationTimeFileTime"), "0");
+    shift += 10000000;
+  }
+
+  const ToolRun text = Mksetup({"list", Path("payload.bin")});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_EQ(text.out.rfind("launch: sub\\deep\\code.bin\n", 0), 0u) << text.out;
+  EXPECT_NE(text.out.find("         6  "), std::string::npos);
+  EXPECT_NE(text.out.find("2019-11-12T13:14:15.9876543Z  2021-03-04T05:06:07.1234567Z  a.txt\n"), std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("\n4 files, 540006 bytes ("), std::string::npos) << text.out;
+}
+
+// The data file is exactly what the format's own producer writes for the same entries.
+TEST_F(PackTest, PayloadHoldsTheProducersLayoutInPathOrder) {
+  ASSERT_EQ(Mksetup({"payload", In(), "-o", Path("payload.bin"), "--launch", "a.txt"}).exitCode, 0);
+  const ToolRun json = Mksetup({"list", Path("payload.bin"), "--json"});
+  std::vector<PayloadEntry> entries;
+  for (const SourceSpec& spec : SampleFiles()) {
+    PayloadEntry entry;
+    entry.relativePath = spec.payloadName;
+    const auto time = [&](const char* field) {
+      const uint64_t value = std::stoull(FieldValue(json.out, Escaped(spec.payloadName), field));
+      return FileTime{static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32)};
+    };
+    entry.creationTime = time("creationTimeFileTime");
+    entry.lastAccessTime = time("lastAccessTimeFileTime");
+    entry.lastWriteTime = time("lastWriteTimeFileTime");
+    entry.contents = spec.contents;
+    entries.push_back(entry);
+  }
+  EXPECT_EQ(InflatePayload(ReadWholeFile(Path("payload.bin")), "payload.bin").merge, BuildMergeFile("a.txt", entries));
+}
+
+TEST_F(PackTest, ExtractRestoresBytesAndTimes) {
+  ASSERT_EQ(Mksetup({"payload", In(), "-o", Path("payload.bin")}).exitCode, 0);
+  const ToolRun extract = Mksetup({"extract", Path("payload.bin"), "-C", Path("out")});
+  ASSERT_EQ(extract.exitCode, 0) << extract.err;
+  EXPECT_EQ(extract.err, "");
+  uint64_t shift = 0;
+  for (const SourceSpec& spec : SampleFiles()) {
+    SCOPED_TRACE(spec.relative);
+    const std::string path = Path("out/" + spec.relative);
+    const HostTimes times = ReadFileTimes(path);
+    EXPECT_EQ(times.write, kWriteTime + shift);
+    EXPECT_EQ(times.access, kAccessTime + shift);
+    EXPECT_EQ(ReadWholeFile(path), spec.contents);
+    shift += 10000000;
+  }
+}
+
+TEST_F(PackTest, VerifyAcceptsWhatPackAndPayloadWrite) {
+  ASSERT_EQ(Mksetup({"payload", In(), "-o", Path("payload.bin"), "--launch", "a.txt"}).exitCode, 0);
+  const ToolRun verify = Mksetup({"verify", Path("payload.bin")});
+  EXPECT_EQ(verify.exitCode, 0) << verify.err;
+  EXPECT_EQ(verify.out.rfind(Path("payload.bin") + ": OK, 4 files, 541454 bytes expanded from ", 0), 0u) << verify.out;
+
+  const ToolRun pack = Mksetup({"pack", In(), "-o", Path("setup.exe"), "--launch", "a.txt", "--stub", PACKER_TEST_STUB});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+  EXPECT_EQ(Mksetup({"verify", Path("setup.exe")}).exitCode, 0);
+  ASSERT_EQ(Mksetup({"extract", Path("setup.exe"), "-C", Path("out")}).exitCode, 0);
+  for (const SourceSpec& spec : SampleFiles()) EXPECT_EQ(ReadWholeFile(Path("out/" + spec.relative)), spec.contents);
+}
+
+TEST_F(PackTest, TwoPacksAreByteIdenticalWhateverTheThreadCount) {
+  ASSERT_EQ(Mksetup({"pack", In(), "-o", Path("one.exe"), "--stub", PACKER_TEST_STUB, "--threads", "1"}).exitCode, 0);
+  ASSERT_EQ(Mksetup({"pack", In(), "-o", Path("two.exe"), "--stub", PACKER_TEST_STUB, "--threads", "3"}).exitCode, 0);
+  ASSERT_EQ(Mksetup({"pack", In(), "-o", Path("three.exe"), "--stub", PACKER_TEST_STUB}).exitCode, 0);
+  const std::vector<uint8_t> one = ReadWholeFile(Path("one.exe"));
+  ASSERT_FALSE(one.empty());
+  EXPECT_EQ(ReadWholeFile(Path("two.exe")), one);
+  EXPECT_EQ(ReadWholeFile(Path("three.exe")), one);
+}
+
+TEST_F(PackTest, PackReplacesAnExistingOutputOnlyWhenItSucceeds) {
+  WriteWholeFile(Path("setup.exe"), Bytes("previous program"));
+  MakeFile(Path("in/zero.txt"), {});
+  const ToolRun failed = Mksetup({"pack", In(), "-o", Path("setup.exe"), "--stub", PACKER_TEST_STUB});
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_EQ(failed.err, "mksetup: " + Path("in/zero.txt") + ": is empty; the setup program cannot carry empty files\n");
+  EXPECT_EQ(ReadWholeFile(Path("setup.exe")), Bytes("previous program"));
+
+  // A stub that is no program fails before anything is written, too.
+  std::filesystem::remove(Path("in/zero.txt"));
+  WriteWholeFile(Path("bad-stub.exe"), Bytes("MZ but nothing more"));
+  const ToolRun badStub = Mksetup({"pack", In(), "-o", Path("setup.exe"), "--stub", Path("bad-stub.exe")});
+  EXPECT_EQ(badStub.exitCode, 1);
+  EXPECT_EQ(badStub.err.rfind("mksetup: " + Path("bad-stub.exe") + ": cannot serve as the setup stub: ", 0), 0u)
+      << badStub.err;
+  EXPECT_EQ(ReadWholeFile(Path("setup.exe")), Bytes("previous program"));
+
+  ASSERT_EQ(Mksetup({"pack", In(), "-o", Path("setup.exe"), "--stub", PACKER_TEST_STUB}).exitCode, 0);
+  EXPECT_EQ(Mksetup({"verify", Path("setup.exe")}).exitCode, 0);
+  // No temporary file is left beside the output.
+  size_t files = 0;
+  for (const auto& item : std::filesystem::directory_iterator(folder_.path())) files += item.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(files, 2u);
+}
+
+struct Refusal {
+  const char* file;      // created below "in" with one byte of contents ("" for none)
+  const char* launch;    // --launch, or nullptr
+  std::string message;   // after "mksetup: "; {in} stands for the folder, {file} for the file's path
+};
+
+std::string Expand(std::string text, const std::string& in, const std::string& file) {
+  for (size_t at; (at = text.find("{in}")) != std::string::npos;) text.replace(at, 4, in);
+  for (size_t at; (at = text.find("{file}")) != std::string::npos;) text.replace(at, 6, file);
+  return text;
+}
+
+TEST(PackRefusals, NameTheFileAndTheReason) {
+  const std::string longName(172, 'x');
+  const std::string longestName(171, 'x');
+  const std::vector<Refusal> cases = {
+      {"sub/a.txt", "b.txt", "b.txt: cannot be the launch file: it is not one of the files in {in}"},
+      {"sub/a.txt", "SUB/A.TXT", "SUB\\A.TXT: cannot be the launch file: it is not one of the files in {in} (did you mean \"sub\\a.txt\"?)"},
+      {longName.c_str(), nullptr,
+       "{file}: the name \"" + longName + "\" is 172 characters long; unpacked below the typical extraction folder "
+       "C:\\Users\\<20 characters>\\AppData\\Local\\Temp\\{93BE7657-D655-425A-8E7A-F7D9392A5939}\\ (88 characters) its "
+       "path would be 260 characters, over the limit of 259"},
+      {"a.txt", longestName.c_str(),
+       longestName + ": cannot be the launch file: it is not one of the files in {in}"},
+#ifndef _WIN32
+      {"caf\xC3\xA9.txt", nullptr, "{file}: the name \"caf\xC3\xA9.txt\" is not plain printable ASCII (byte 0xC3 at position 4)"},
+      {"sub/CON.txt", nullptr, "{file}: the name \"sub\\CON.txt\" has the component \"CON.txt\", a reserved device name on Windows"},
+      {"lpt1/a.txt", nullptr, "{file}: the name \"lpt1\\a.txt\" has the component \"lpt1\", a reserved device name on Windows"},
+      {"what?.txt", nullptr, "{file}: the name \"what?.txt\" contains '?', which Windows does not allow in file names"},
+      {"c:d.txt", nullptr, "{file}: the name \"c:d.txt\" contains ':', which Windows takes for a drive or a stream"},
+      {"notes.", nullptr,
+       "{file}: the name \"notes.\" has the component \"notes.\", which ends in a dot or a space; Windows drops those, so "
+       "the file would get another name"},
+      {"dir /a.txt", nullptr,
+       "{file}: the name \"dir \\a.txt\" has the component \"dir \", which ends in a dot or a space; Windows drops those, "
+       "so the file would get another name"},
+      {"...", nullptr, "{file}: the name \"...\" has the component \"...\", which would leave the extraction folder"},
+#endif
+  };
+  for (const Refusal& refusal : cases) {
+    SCOPED_TRACE(refusal.file);
+    TempFolder folder;
+    const std::string in = HostPath(folder, "in");
+    const std::string file = HostPath(folder, std::string("in/") + refusal.file);
+    MakeFile(file, Bytes("x"));
+    std::vector<std::string> arguments = {"payload", in, "-o", HostPath(folder, "out.bin")};
+    if (refusal.launch) arguments.insert(arguments.end(), {"--launch", refusal.launch});
+    const ToolRun run = Mksetup(arguments);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "mksetup: " + Expand(refusal.message, in, file) + "\n");
+    EXPECT_FALSE(std::filesystem::exists(HostPath(folder, "out.bin")));
+  }
+}
+
+TEST(PackRefusals, TheLongestPathThatFitsIsAccepted) {
+  TempFolder folder;
+  const std::string name = std::string(100, 'd') + "/" + std::string(70, 'f');
+  MakeFile(HostPath(folder, "in/" + name), Bytes("x"));
+  const ToolRun run = Mksetup({"payload", HostPath(folder, "in"), "-o", HostPath(folder, "out.bin"), "--launch", name});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+}
+
+TEST(PackRefusals, AFolderWithoutFilesHasNothingToPack) {
+  TempFolder folder;
+  std::filesystem::create_directories(HostPath(folder, "in/empty/deeper"));
+  const ToolRun run = Mksetup({"payload", HostPath(folder, "in"), "-o", HostPath(folder, "out.bin")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "mksetup: " + HostPath(folder, "in") + ": holds no files; there is nothing to pack\n");
+
+  const ToolRun missing = Mksetup({"payload", HostPath(folder, "nowhere"), "-o", HostPath(folder, "out.bin")});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.err.rfind("mksetup: " + HostPath(folder, "nowhere") + ": cannot open: ", 0), 0u) << missing.err;
+}
+
+TEST(PackRefusals, EmptySubfoldersAreLeftOutWithAWarning) {
+  TempFolder folder;
+  MakeFile(HostPath(folder, "in/a.txt"), Bytes("a"));
+  std::filesystem::create_directories(HostPath(folder, "in/empty"));
+  const ToolRun run = Mksetup({"payload", HostPath(folder, "in"), "-o", HostPath(folder, "out.bin")});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "mksetup: warning: " + HostPath(folder, "in/empty") +
+                         ": empty folder left out; a setup program carries files only\n");
+}
+
+TEST(PackCommandLine, EveryCommandHasHelpAndWrongUseIsAUsageError) {
+  for (const char* command : {"pack", "payload", "list", "verify", "extract"}) {
+    SCOPED_TRACE(command);
+    const ToolRun help = Mksetup({command, "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind(std::string("usage: mksetup ") + command, 0), 0u);
+    EXPECT_EQ(help.err, "");
+    const ToolRun wrong = Mksetup({command, "--bogus"});
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_EQ(wrong.err, std::string("mksetup ") + command + ": unknown option '--bogus' (see 'mksetup " + command +
+                             " --help')\n");
+  }
+  EXPECT_EQ(Mksetup({"--help"}).exitCode, 0);
+  EXPECT_EQ(Mksetup({"frobnicate"}).err, "mksetup: unknown command 'frobnicate' (see 'mksetup --help')\n");
+  EXPECT_EQ(Mksetup({"pack", "dir"}).err, "mksetup pack: missing -o OUT (see 'mksetup pack --help')\n");
+  EXPECT_EQ(Mksetup({"payload", "dir", "-o", "x", "--threads", "0"}).exitCode, 2);
+}
+
+#ifndef _WIN32
+
+TEST(PackRefusals, SpecialFilesAndLinksAreRefused) {
+  struct Special {
+    const char* name;
+    std::function<int(const std::string&)> make;
+    const char* reason;
+  };
+  const std::vector<Special> specials = {
+      {"link.txt", [](const std::string& path) { return symlink("a.txt", path.c_str()); },
+       "is a symbolic link; only plain files and folders can be packed"},
+      {"linked-folder", [](const std::string& path) { return symlink(".", path.c_str()); },
+       "is a symbolic link; only plain files and folders can be packed"},
+      {"pipe", [](const std::string& path) { return mkfifo(path.c_str(), 0600); }, "is a FIFO, not a regular file"},
+  };
+  for (const Special& special : specials) {
+    SCOPED_TRACE(special.name);
+    TempFolder folder;
+    MakeFile(folder.File("in/a.txt"), Bytes("a"));
+    const std::string path = folder.File(std::string("in/") + special.name);
+    ASSERT_EQ(special.make(path), 0);
+    const ToolRun run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "mksetup: " + path + ": " + special.reason + "\n");
+  }
+}
+
+TEST(PackRefusals, NamesThatDifferOnlyInCaseWouldOverwriteEachOther) {
+  TempFolder folder;
+  MakeFile(folder.File("in/README.TXT"), Bytes("a"));
+  MakeFile(folder.File("in/Readme.txt"), Bytes("b"));
+  ToolRun run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "mksetup: " + folder.File("in/Readme.txt") +
+                         ": differs from \"README.TXT\" only in case; on Windows one would overwrite the other\n");
+
+  std::filesystem::remove(folder.File("in/Readme.txt"));
+  MakeFile(folder.File("in/docs"), Bytes("c"));
+  MakeFile(folder.File("in/DOCS/x.txt"), Bytes("d"));
+  run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
+  EXPECT_EQ(run.err, "mksetup: " + folder.File("in/docs") +
+                         ": is a file where \"DOCS\\x.txt\" needs a folder; on Windows the names differ only in case\n");
+
+  std::filesystem::remove_all(folder.File("in/DOCS"));
+  MakeFile(folder.File("in/Docs/x.txt"), Bytes("d"));
+  MakeFile(folder.File("in/a/b.txt"), Bytes("e"));
+  MakeFile(folder.File("in/A"), Bytes("f"));
+  run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
+  EXPECT_EQ(run.err, "mksetup: " + folder.File("in/a/b.txt") +
+                         ": needs a folder where \"A\" is a file; on Windows the names differ only in case\n");
+}
+
+// Sparse files: the sizes are refused from the folder listing, before a byte is read.
+TEST(PackRefusals, SizesOf4GiBAreRefusedBeforeReading) {
+  TempFolder folder;
+  const std::string big = folder.File("in/big.bin");
+  MakeFile(big, Bytes("x"));
+  ASSERT_EQ(truncate(big.c_str(), 4294967296LL), 0);
+  ToolRun run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
+  EXPECT_EQ(run.err, "mksetup: " + big + ": is 4294967296 bytes; each file must be smaller than 4 GiB\n");
+
+  ASSERT_EQ(truncate(big.c_str(), 2147483648LL), 0);
+  MakeFile(folder.File("in/big2.bin"), Bytes("x"));
+  ASSERT_EQ(truncate(folder.File("in/big2.bin").c_str(), 2147483000LL), 0);
+  run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
+  EXPECT_EQ(run.err, "mksetup: " + folder.File("in") +
+                         ": the files add up to 4294966648 bytes; with its header and entry table the data file would "
+                         "be 4294967504 bytes, and it must stay below 4 GiB\n");
+}
+
+#endif
+
+}  // namespace

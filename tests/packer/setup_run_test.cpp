@@ -1,0 +1,96 @@
+// A program packed with the real stub, started as a user starts it: it unpacks the folder below
+// its temporary directory with the recorded times and ends with exit code 18.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "packer_test_support.h"
+#include "payload_source.h"
+
+namespace {
+
+const char kExtractionFolderName[] = "{93BE7657-D655-425A-8E7A-F7D9392A5939}";
+
+// This process's environment with TMP and TEMP pointing at `temp`, as a block for CreateProcessA.
+std::vector<char> EnvironmentWithTemp(const std::string& temp) {
+  std::vector<char> block;
+  char* strings = GetEnvironmentStringsA();
+  for (const char* entry = strings; *entry; entry += strlen(entry) + 1) {
+    const std::string text = entry;
+    const std::string name = text.substr(0, text.find('='));
+    if (_stricmp(name.c_str(), "TMP") == 0 || _stricmp(name.c_str(), "TEMP") == 0) continue;
+    block.insert(block.end(), text.begin(), text.end());
+    block.push_back('\0');
+  }
+  FreeEnvironmentStringsA(strings);
+  for (const char* name : {"TMP=", "TEMP="}) {
+    const std::string text = name + temp;
+    block.insert(block.end(), text.begin(), text.end());
+    block.push_back('\0');
+  }
+  block.push_back('\0');
+  return block;
+}
+
+DWORD RunAndWait(const std::string& program, const std::string& temp) {
+  std::vector<char> environment = EnvironmentWithTemp(temp);
+  std::string commandLine = "\"" + program + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, environment.data(), nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << "CreateProcessA failed with " << GetLastError();
+    return 0;
+  }
+  const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
+  EXPECT_EQ(waited, WAIT_OBJECT_0) << "the setup program did not end within 60 s";
+  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exitCode;
+}
+
+TEST(PackedProgram, UnpacksTheFolderWithItsTimesUnderWine) {
+  TempFolder folder;
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+      {"readme.txt", TextLikeData(20000, 1)},
+      {"bin\\tool.dll", BinaryLikeData(300000, 2)},
+      {"bin\\data files\\archive.cab", NoiseData(200000, 3)},
+  };
+  uint64_t shift = 0;
+  for (const auto& file : files) {
+    const std::string path = folder.File("in\\" + file.first);
+    MakeFile(path, file.second);
+    SetFileTimes(path, FileTimeOf(1500000000, 100) + shift, FileTimeOf(1600000000, 200) + shift,
+                 FileTimeOf(1700000000, 300) + shift);
+    shift += 12345678;
+  }
+  const std::string program = folder.File("setup.exe");
+  const ToolRun pack = Mksetup({"pack", folder.File("in"), "-o", program, "--stub", PACKER_TEST_STUB});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+
+  const std::string temp = folder.File("temp");
+  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
+  EXPECT_EQ(RunAndWait(program, temp), 18u);
+
+  const LoadedPayload payload = LoadPayload(program);
+  ASSERT_EQ(payload.contents.entries.size(), files.size());
+  for (const StoredEntry& entry : payload.contents.entries) {
+    SCOPED_TRACE(entry.relativePath);
+    const std::string unpacked = temp + "\\" + kExtractionFolderName + "\\" + entry.relativePath;
+    const std::vector<uint8_t> source = ReadWholeFile(folder.File("in\\" + entry.relativePath));
+    EXPECT_EQ(ReadWholeFile(unpacked), source);
+    const HostTimes times = ReadFileTimes(unpacked);
+    EXPECT_EQ(times.write, (uint64_t{entry.fields.lastWriteTime.highDateTime} << 32) | entry.fields.lastWriteTime.lowDateTime);
+    EXPECT_EQ(times.access, (uint64_t{entry.fields.lastAccessTime.highDateTime} << 32) | entry.fields.lastAccessTime.lowDateTime);
+  }
+  // What was packed is what the source files carried.
+  const StoredEntry& readme = payload.contents.entries.back();
+  EXPECT_EQ(readme.relativePath, "readme.txt");
+  EXPECT_EQ((uint64_t{readme.fields.lastWriteTime.highDateTime} << 32) | readme.fields.lastWriteTime.lowDateTime,
+            FileTimeOf(1700000000, 300));
+}
+
+}  // namespace
