@@ -1,5 +1,6 @@
 // Writes the seed corpus of the fuzz targets: merge data files and zlib streams from the payload
-// producer, sound and damaged, and PE stubs as given and as packed by the packer's writer.
+// producer, sound and damaged, PE stubs as given and as packed by the packer's writer, and the
+// files that the packer's list, verify and extract commands read.
 // Usage: fuzz_corpus_maker CORPUS_DIR [STUB.exe...]
 #include <zlib.h>
 
@@ -168,6 +169,31 @@ void WritePeSeeds(const fs::path& corpus, const std::vector<fs::path>& stubs) {
   }
 }
 
+// Files as the packer's list, verify and extract commands take them: bare streams and packed
+// programs, with names that the host has to map and payloads that one of the commands refuses.
+void WritePackerSeeds(const fs::path& corpus, const MergeSeeds& merge, const std::vector<fs::path>& stubs) {
+  const fs::path folder = SeedFolder(corpus, "mksetup_payload");
+  WriteSeed(folder, "stream_nested", CompressPayload(merge.nested));
+  WriteSeed(folder, "stream_eight_entries", CompressPayload(merge.eight));
+  WriteSeed(folder, "stream_same_name_twice",
+            CompressPayload(BuildMergeFile("a.txt", {Entry("a.txt", 3, 1), Entry("d\\b.txt", 2, 2), Entry("a.txt", 5, 3)})));
+  WriteSeed(folder, "stream_case_clash", CompressPayload(BuildMergeFile("", {Entry("Dir\\x", 3, 1), Entry("dir\\X", 4, 2)})));
+  WriteSeed(folder, "stream_file_where_folder_needed",
+            CompressPayload(BuildMergeFile("", {Entry("a", 3, 1), Entry("a\\b", 4, 2)})));
+  WriteSeed(folder, "stream_code_page_names",
+            CompressPayload(BuildMergeFile("caf\xE9.exe", {Entry("caf\xE9.exe", 3, 1), Entry("\x80\\\x9F y.txt", 2, 2)})));
+  WriteSeed(folder, "stream_parent_name", CompressPayload(BuildMergeFile("", {Entry("ok.txt", 2, 1), Entry("..\\up.txt", 2, 2)})));
+  WriteSeed(folder, "stream_size_zero", CompressPayload(BuildMergeFile("", {Entry("a.txt", 2, 1), Entry("b.txt", 0, 2)})));
+  Bytes trailing = CompressPayload(merge.one);
+  trailing.push_back(0);
+  WriteSeed(folder, "stream_byte_after_end", trailing);
+  const Bytes payload = CompressPayload(merge.nested);
+  for (const fs::path& stub : stubs) {
+    if (stub.stem().string().find("resources") == std::string::npos) continue;
+    WriteSeed(folder, stub.stem().string() + "_packed", AddPayloadResource(ReadFile(stub), payload));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,7 +205,9 @@ int main(int argc, char** argv) {
     const fs::path corpus = argv[1];
     const MergeSeeds merge = WriteMergeSeeds(corpus);
     WriteInflateSeeds(corpus, merge);
-    WritePeSeeds(corpus, std::vector<fs::path>(argv + 2, argv + argc));
+    const std::vector<fs::path> stubs(argv + 2, argv + argc);
+    WritePeSeeds(corpus, stubs);
+    WritePackerSeeds(corpus, merge, stubs);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "fuzz_corpus_maker: %s\n", error.what());
     return 1;

@@ -11,7 +11,7 @@ root=$(pwd)
 scripts/install-deps.sh || exit 1
 
 build=${SETUP_FUZZ_BUILD:-$root/build/fuzz}
-targets=(merge_file inflate pe_image)
+targets=(merge_file inflate pe_image mksetup_payload)
 seconds=60
 if [ $# -ge 1 ]; then
   if [[ $1 =~ ^[0-9]+$ ]]; then seconds=$1

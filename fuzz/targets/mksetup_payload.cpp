@@ -1,0 +1,163 @@
+// Fuzz target for the packer's list, verify and extract commands: arbitrary bytes as the file
+// they are given (a setup program when it begins "MZ", a bare zlib stream otherwise). Every
+// refusal is a ToolError; a listing always completes; an extraction into a fresh folder writes
+// exactly the entries' contents there, puts nothing beside that folder, and leaves no file of
+// its own behind when it fails.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "extract_files.h"
+#include "fuzz_check.h"
+#include "listing.h"
+#include "payload_check.h"
+#include "payload_source.h"
+#include "tool_error.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+// Deflate expands at most about 1032 to 1, so this bounds both the expansion and what an
+// extraction writes per input.
+constexpr size_t kMaxInputSize = 32 * 1024;
+
+struct Scratch {
+  fs::path folder;
+  fs::path input;
+  fs::path run;  // holds only the extraction folder, so anything else in it escaped
+  fs::path out;
+
+  Scratch() {
+    const fs::path shm = "/dev/shm";
+    const fs::path base = fs::is_directory(shm) ? shm : fs::temp_directory_path();
+    folder = base / ("setup-fuzz-mksetup-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    input = folder / "input.exe";
+    run = folder / "run";
+    out = run / "out";
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+};
+
+const Scratch& TheScratch() {
+  static const Scratch scratch;
+  return scratch;
+}
+
+void WriteInput(const fs::path& path, const uint8_t* data, size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  FUZZ_CHECK(file != nullptr);
+  FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
+  FUZZ_CHECK(std::fclose(file) == 0);
+}
+
+Bytes ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Where an entry's file lands on this host: its backslash-separated components, each shown in
+// UTF-8, below the extraction folder.
+fs::path HostPath(const fs::path& folder, const std::string& relativePath) {
+  fs::path path = folder;
+  std::string part;
+  for (char c : relativePath) {
+    if (c == '\\') {
+      path /= Windows1252ToUtf8(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  return path / Windows1252ToUtf8(part);
+}
+
+// Walks the run folder without following links: nothing but the extraction folder beside it, and
+// inside only plain folders and files. Returns the files found.
+std::vector<fs::path> FilesOfRun(const Scratch& scratch) {
+  std::vector<fs::path> files;
+  for (const auto& item : fs::directory_iterator(scratch.run)) FUZZ_CHECK(item.path() == scratch.out);
+  if (!fs::exists(scratch.out)) return files;
+  for (const auto& item : fs::recursive_directory_iterator(scratch.out)) {
+    const fs::file_status status = item.symlink_status();
+    FUZZ_CHECK(fs::is_directory(status) || fs::is_regular_file(status));
+    if (fs::is_regular_file(status)) files.push_back(item.path());
+  }
+  return files;
+}
+
+void CheckExtraction(const Scratch& scratch, const LoadedPayload& payload) {
+  fs::remove_all(scratch.run);
+  fs::create_directories(scratch.run);
+  bool extracted = true;
+  try {
+    ExtractPayload(payload, scratch.input.string(), scratch.out.string());
+  } catch (const ToolError& error) {
+    FUZZ_CHECK(error.what()[0] != '\0');
+    extracted = false;
+  }
+  const std::vector<fs::path> files = FilesOfRun(scratch);
+  if (!extracted) {
+    FUZZ_CHECK(files.empty());
+    return;
+  }
+
+  // A later entry of the same name replaces an earlier one.
+  std::map<fs::path, const StoredEntry*> expected;
+  for (const StoredEntry& entry : payload.contents.entries) expected[HostPath(scratch.out, entry.relativePath)] = &entry;
+  FUZZ_CHECK(files.size() == expected.size());
+  const Bytes& merge = payload.inflated.merge;
+  for (const auto& [path, entry] : expected) {
+    const Bytes contents = ReadBytes(path);
+    FUZZ_CHECK(contents.size() == entry->fields.sizeLow);
+    FUZZ_CHECK(entry->dataOffset + contents.size() <= merge.size());
+    FUZZ_CHECK(std::equal(contents.begin(), contents.end(), merge.begin() + entry->dataOffset));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > kMaxInputSize) return 0;
+  const Scratch& scratch = TheScratch();
+  WriteInput(scratch.input, data, size);
+
+  LoadedPayload payload;
+  try {
+    payload = LoadPayload(scratch.input.string());
+  } catch (const ToolError& error) {
+    FUZZ_CHECK(error.what()[0] != '\0');
+    return 0;
+  }
+  FUZZ_CHECK(payload.contents.entries.size() == payload.contents.entryCount);
+  FUZZ_CHECK(payload.contents.dataEnd <= payload.inflated.merge.size());
+
+  std::ostringstream text;
+  WriteListing(payload, text);
+  std::ostringstream json;
+  WriteJsonListing(payload, json);
+  FUZZ_CHECK(!text.str().empty() && !json.str().empty());
+
+  try {
+    CheckPayload(payload, scratch.input.string());
+  } catch (const ToolError& error) {
+    FUZZ_CHECK(error.what()[0] != '\0');
+  }
+
+  CheckExtraction(scratch, payload);
+  return 0;
+}
