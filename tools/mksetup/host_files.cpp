@@ -113,24 +113,25 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 namespace {
 
-// Reading for the packer leaves the last-access time alone, so that packing the same folder
-// twice records the same times. Where the file's attributes cannot be written, it reads plainly.
+// Reading for the packer must leave the last-access time as the scan found it, so that packing the
+// same folder twice records the same times; this handle can set it back afterwards. Where the
+// file's attributes cannot be written, it reads plainly.
 HANDLE OpenKeepingAccessTime(const std::string& path) {
   HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return OpenForReading(path);
-  FILETIME keep{0xFFFFFFFF, 0xFFFFFFFF};
-  SetFileTime(file, nullptr, &keep, nullptr);  // best effort: only the access time is at stake
-  return file;
+  return file != INVALID_HANDLE_VALUE ? file : OpenForReading(path);
 }
 
 }  // namespace
 
-void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size) {
+void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size, const FileTime& accessTime) {
   Handle file(OpenKeepingAccessTime(path));
   if (!file.valid()) throw ToolError(path, "cannot open: " + LastErrorText());
   if (FileLength(file, path) != size) throw ToolError(path, "the file changed while the folder was packed");
   ReadAll(file, path, destination, size);
+  // The system may or may not have moved the access time for this read; it goes back either way.
+  FILETIME access{accessTime.lowDateTime, accessTime.highDateTime};
+  SetFileTime(file.get(), nullptr, &access, nullptr);  // best effort: the contents are what counts
 }
 
 void ReplaceOutputFile(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -256,7 +257,7 @@ int OpenKeepingAccessTime(const std::string& path) {
   return fd < 0 && errno == EPERM ? open(path.c_str(), flags) : fd;
 }
 
-void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size) {
+void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size, const FileTime&) {
   Descriptor file(OpenKeepingAccessTime(path));
   if (OpenRegularFile(file, path) != size) throw ToolError(path, "the file changed while the folder was packed");
   ReadAll(file, path, destination, size);

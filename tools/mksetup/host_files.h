@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "extract/merge_format.h"
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // Reads exactly `size` bytes of the file into `destination`; a file that is now shorter or longer
-// than that (changed since it was looked at) is an error.
-void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size);
+// than that (changed since it was looked at) is an error. The file keeps its last-access time:
+// where the host cannot read without touching it, it is set back to `accessTime`, the time that
+// the folder scan recorded.
+void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size, const FileTime& accessTime);
 
 // Writes `bytes` to a temporary file beside `path` and renames it over `path`. On any failure the
 // temporary file is removed and whatever was at `path` before stays untouched.

@@ -105,7 +105,7 @@ std::vector<uint8_t> AssembleMergeFile(const std::vector<SourceFile>& files, con
     WriteLittleEndian32(record + kEntrySizeHighOffset, 0);
     WriteLittleEndian32(record + kEntrySizeLowOffset, static_cast<uint32_t>(file.size));
     std::memcpy(record + kEntryRelativePathOffset, file.relativePath.data(), file.relativePath.size());
-    ReadFileInto(file.hostPath, &merge[dataOffset], file.size);
+    ReadFileInto(file.hostPath, &merge[dataOffset], file.size, file.lastAccessTime);
     dataOffset += static_cast<size_t>(file.size);
     if (progress) progress(dataOffset - dataStart, length - dataStart);
   }
