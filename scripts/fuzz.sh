@@ -35,6 +35,8 @@ for target in "${targets[@]}"; do
   findings=$build/findings/$target
   log=$build/$target.log
   mkdir -p "$corpus" "$findings"
+  started=$build/$target.started
+  touch "$started"
   seeds=("fuzz/corpus/$target")
   [ -d "fuzz/regressions/$target" ] && seeds+=("fuzz/regressions/$target")
   echo "== fuzzing $target for ${seconds}s (log: $log)"
@@ -47,12 +49,12 @@ for target in "${targets[@]}"; do
   rate=$(sed -nE 's/^stat::average_exec_per_sec: *([0-9]+)/\1/p' "$log" | tail -n 1)
   cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n 1)
   units=$(find "$corpus" -type f | wc -l)
-  crashes=$(find "$findings" -type f | wc -l)
+  crashes=$(find "$findings" -type f -newer "$started" | wc -l)
   if [ $rc -ne 0 ] || [ "$crashes" -ne 0 ]; then
     status=1
     grep -E 'ERROR: |fuzz check failed|SUMMARY:|Test unit written' "$log" | head -n 10
   fi
-  summary+=("$target: ${execs:-?} execs, ${rate:-?} execs/s, ${cov:-cov ?}, $units new corpus units, $crashes findings")
+  summary+=("$target: ${execs:-?} execs, ${rate:-?} execs/s, ${cov:-cov ?}, $units units in $corpus, $crashes findings")
 done
 
 echo
