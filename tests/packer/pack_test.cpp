@@ -5,6 +5,7 @@
 
 #include "extract/payload_writer.h"
 #include "payload_source.h"
+#include "progress_bar.h"
 #include "packer_test_support.h"
 
 #ifndef _WIN32
@@ -87,6 +88,9 @@ TEST_F(PackTest, PayloadListsEveryFileWithItsSizeAndExactTimes) {
     EXPECT_NE(FieldValue(json.out, name, "creationTimeFileTime"), "0");
     shift += 10000000;
   }
+
+  // Reading the files for the payload left their access times as they were.
+  EXPECT_EQ(ReadFileTimes(Path("in/a.txt")).access, kAccessTime);
 
   const ToolRun text = Mksetup({"list", Path("payload.bin")});
   ASSERT_EQ(text.exitCode, 0) << text.err;
@@ -283,6 +287,29 @@ TEST(PackCommandLine, EveryCommandHasHelpAndWrongUseIsAUsageError) {
   EXPECT_EQ(Mksetup({"frobnicate"}).err, "mksetup: unknown command 'frobnicate' (see 'mksetup --help')\n");
   EXPECT_EQ(Mksetup({"pack", "dir"}).err, "mksetup pack: missing -o OUT (see 'mksetup pack --help')\n");
   EXPECT_EQ(Mksetup({"payload", "dir", "-o", "x", "--threads", "0"}).exitCode, 2);
+}
+
+TEST(PackProgress, RedrawsOnlyWhenThePercentChangesAndClearsItsLine) {
+  std::ostringstream err;
+  {
+    ProgressBar bar(err, true);
+    bar.Show("compressing", 1, 300);
+    bar.Show("compressing", 2, 300);
+    bar.Show("compressing", 150, 300);
+  }
+  const std::string blank(11 + 30 + 12, ' ');
+  EXPECT_EQ(err.str(), "\rcompressing [                              ] 0%   \rcompressing [###############               ] 50%   \r" +
+                           blank + "\r");
+  std::ostringstream quiet;
+  ProgressBar(quiet, false).Show("compressing", 1, 2);
+  EXPECT_EQ(quiet.str(), "");
+}
+
+TEST(PackRefusals, AProgramWithoutPayloadIsNamedAsSuch) {
+  TempFolder folder;
+  const ToolRun run = Mksetup({"list", PACKER_TEST_STUB});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, std::string("mksetup: ") + PACKER_TEST_STUB + ": the program carries no payload (no resource \"SETUP\" 2000)\n");
 }
 
 #ifndef _WIN32
