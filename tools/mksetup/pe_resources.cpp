@@ -116,6 +116,8 @@ uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment
 
 bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
+char16_t AsciiUpper(char16_t unit) { return (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - 0x20) : unit; }
+
 // Section names go into messages, so anything unprintable becomes '?'.
 std::string ReadSectionName(const std::vector<uint8_t>& bytes, uint64_t offset) {
   std::string name;
@@ -171,8 +173,9 @@ void ReadSections(PeImage& image, uint32_t count) {
     section.pointerToRawData = Read32(bytes, header + kSectionPointerToRawDataOffset);
     section.characteristics = Read32(bytes, header + kSectionCharacteristicsOffset);
     if (section.sizeOfRawData != 0) {
-      Require(Fits(section.pointerToRawData, section.sizeOfRawData, bytes.size()),
-              Format("truncated PE file: section \"%s\" runs past the end of the file", section.name.c_str()));
+      if (!Fits(section.pointerToRawData, section.sizeOfRawData, bytes.size())) {
+        throw PeError(Format("truncated PE file: section \"%s\" runs past the end of the file", section.name.c_str()));
+      }
       image.sectionDataEnd = std::max<uint32_t>(image.sectionDataEnd, section.pointerToRawData + section.sizeOfRawData);
     }
     image.sections.push_back(section);
@@ -219,7 +222,7 @@ std::string Describe(const ResourceName& name) {
 
 ResourceName ReadEntryName(TreeReader& reader, uint32_t field) {
   if ((field & kHighBit) == 0) {
-    Require(field <= 0xFFFF, Format("a resource ID (0x%X) is wider than 16 bits", field));
+    if (field > 0xFFFF) throw PeError(Format("a resource ID (0x%X) is wider than 16 bits", field));
     return ResourceName::Id(static_cast<uint16_t>(field));
   }
   const uint64_t string = reader.root + (field & ~kHighBit);
@@ -274,8 +277,9 @@ ResourceData ReadDataEntry(TreeReader& reader, uint32_t offset) {
 
 template <typename Map, typename Value>
 void InsertOnce(Map& map, const ResourceName& key, Value value) {
-  Require(map.emplace(key, std::move(value)).second,
-          Format("a resource directory lists %s twice", Describe(key).c_str()));
+  if (!map.emplace(key, std::move(value)).second) {
+    throw PeError(Format("a resource directory lists %s twice", Describe(key).c_str()));
+  }
 }
 
 ResourceLanguages ReadLanguages(TreeReader& reader, uint32_t offset) {
@@ -420,8 +424,9 @@ void RefuseUnwritableImage(const PeImage& image) {
   }
   // Packing rewrites header fields and adds a section header; section data there would change.
   for (const PeSection& section : image.sections) {
-    Require(section.sizeOfRawData == 0 || section.pointerToRawData >= image.sizeOfHeaders,
-            Format("section \"%s\" has its data inside the headers, which packing rewrites", section.name.c_str()));
+    if (section.sizeOfRawData != 0 && section.pointerToRawData < image.sizeOfHeaders) {
+      throw PeError(Format("section \"%s\" has its data inside the headers, which packing rewrites", section.name.c_str()));
+    }
   }
   const uint64_t trailer = image.bytes.size() - image.sectionDataEnd;
   Require(trailer == 0 || image.trailerIsSymbolTable,
@@ -441,7 +446,6 @@ int ReplaceableResourceSection(const PeImage& image) {
         candidate.name != kResourceSectionName) {
       continue;
     }
-    if (image.sizeOfHeaders > candidate.pointerToRawData) return -1;
     for (size_t j = 0; j < image.sections.size(); ++j) {
       const PeSection& other = image.sections[j];
       if (j == i) continue;
@@ -503,12 +507,6 @@ ResourceName ResourceName::String(std::u16string text) {
   name.text = std::move(text);
   return name;
 }
-
-namespace {
-
-char16_t AsciiUpper(char16_t unit) { return (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - 0x20) : unit; }
-
-}  // namespace
 
 bool operator<(const ResourceName& a, const ResourceName& b) {
   if (a.isString != b.isString) return a.isString;
