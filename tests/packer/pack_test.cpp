@@ -187,6 +187,16 @@ TEST_F(PackTest, PackReplacesAnExistingOutputOnlyWhenItSucceeds) {
   EXPECT_EQ(files, 2u);
 }
 
+TEST_F(PackTest, AnEarlierOutputInsideTheFolderIsNotPackedIntoTheNewOne) {
+  ASSERT_EQ(Mksetup({"pack", In(), "-o", Path("in/setup.exe"), "--stub", PACKER_TEST_STUB}).exitCode, 0);
+  const std::vector<uint8_t> first = ReadWholeFile(Path("in/setup.exe"));
+  const ToolRun again = Mksetup({"pack", In(), "-o", Path("in/setup.exe"), "--stub", PACKER_TEST_STUB});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(again.err, "mksetup: " + Path("in/setup.exe") + ": lies inside " + In() +
+                           " and would be packed into itself; write it elsewhere\n");
+  EXPECT_EQ(ReadWholeFile(Path("in/setup.exe")), first);
+}
+
 struct Refusal {
   const char* file;      // created below "in" with one byte of contents ("" for none)
   const char* launch;    // --launch, or nullptr

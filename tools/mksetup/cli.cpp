@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 
@@ -161,12 +162,24 @@ std::string FindDefaultStub() {
 #endif
 }
 
+// An earlier output inside the folder would be packed into the new one, which grows each time.
+void CheckOutputOutsideFolder(const std::string& output, const std::string& folder, const FolderScan& scan) {
+  std::error_code error;
+  if (!std::filesystem::exists(output, error)) return;
+  for (const SourceFile& file : scan.files) {
+    if (std::filesystem::equivalent(output, file.hostPath, error)) {
+      throw ToolError(output, "lies inside " + folder + " and would be packed into itself; write it elsewhere");
+    }
+  }
+}
+
 // The payload stream of a folder: scan, refusals, the data file, compression.
 std::vector<uint8_t> MakePayload(const Options& options, const std::string& folder, std::ostream& err,
                                  size_t& fileCount, uint64_t& expandedSize) {
   const FolderScan scan = ScanFolder(folder);
   const std::string launch = PayloadName(options.launch);
   CheckPackable(folder, scan, launch);
+  CheckOutputOutsideFolder(options.output, folder, scan);
   for (const std::string& empty : scan.emptyFolders) {
     err << "mksetup: warning: " << empty << ": empty folder left out; a setup program carries files only\n";
   }
