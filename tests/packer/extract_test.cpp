@@ -97,6 +97,20 @@ TEST_F(Extract, LinksAtAnEntrysPlaceAreReplacedNotWrittenThrough) {
   EXPECT_EQ(ReadWholeFile(Out("b.txt")), Bytes("b"));
 }
 
+// As under SetFileTime, a time of 0 (and one with the top bit set) leaves the file's own time.
+TEST_F(Extract, TimesOfZeroOrOutOfRangeLeaveTheFilesOwnTimes) {
+  PayloadEntry entry = Entry("a.txt", "a");
+  entry.lastAccessTime = FileTime{0, 0};
+  entry.lastWriteTime = FileTime{0xFFFFFFFF, 0xFFFFFFFF};
+  const ToolRun run = Run({entry});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const HostTimes times = ReadFileTimes(Out("a.txt"));
+  const uint64_t year2020 = FileTimeOf(1577836800, 0);
+  EXPECT_GT(times.access, year2020);
+  EXPECT_GT(times.write, year2020);
+  EXPECT_LT(times.write, uint64_t{1} << 63);
+}
+
 // A name longer than the host allows passes every check and fails only when it is written; the
 // entries written before it go again, as the setup program rolls back.
 TEST_F(Extract, AFailureWhileWritingDeletesTheFilesOfThisRun) {

@@ -1,6 +1,7 @@
 #include "extract_files.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <set>
 
 #include "host_files.h"
@@ -290,8 +291,10 @@ void CheckRoutes(const std::vector<HostEntry>& plan, const std::string& folder) 
 
 struct timespec ToTimespec(const FileTime& time) {
   const uint64_t value = FileTimeValue(time);
-  // 0 leaves a time as it is under SetFileTime's rule; the setup program passes it on unchanged.
-  if (value == 0) return timespec{0, UTIME_OMIT};
+  // SetFileTime leaves a time of 0 as it is and refuses values with the top bit set (all ones
+  // even stops later updates); the setup program passes both on unchecked, so here they change
+  // nothing either.
+  if (value == 0 || value > static_cast<uint64_t>(INT64_MAX)) return timespec{0, UTIME_OMIT};
   const int64_t ticks = static_cast<int64_t>(value) - 116444736000000000;
   int64_t seconds = ticks / 10000000;
   int64_t remainder = ticks % 10000000;
