@@ -1,9 +1,11 @@
 // Fuzz target for the file inflater: arbitrary bytes as the input file, expanded by
 // InflateFileToFile and compared with what zlib decodes from the same bytes held whole in memory;
-// then once more into a device that refuses every write, which must never count as a success.
+// then once more into a device that refuses every write, which must never count as a success, and
+// once with a stop asked for after the first block.
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -124,6 +126,16 @@ class RecordingEngine : public ZlibEngine {
   std::string status;
 };
 
+// Asks to stop at the first progress notification: after the first block of input, or at the last
+// notification when the stream ends or fails in its first block.
+class AbortingEngine : public RecordingEngine {
+ public:
+  void OnProgress(int percent) override {
+    RecordingEngine::OnProgress(percent);
+    abortFlag = 1;
+  }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -148,5 +160,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(engine.inputFile == nullptr && engine.outputFile == nullptr);
     FUZZ_CHECK(engine.total_in <= size);
   }
+
+  // Stopped after its first block, an expansion reports the abort and has written a prefix of what
+  // zlib decodes.
+  AbortingEngine aborting;
+  const int aborted = aborting.ExpandFile(scratch.input.c_str(), scratch.output.c_str());
+  const Bytes partial = ReadFile(scratch.output);
+  FUZZ_CHECK(partial.size() <= reference.output.size());
+  FUZZ_CHECK(std::equal(partial.begin(), partial.end(), reference.output.begin()));
+  // The last notification comes before the status, so even a stop asked for there counts.
+  FUZZ_CHECK(aborted == kInflateUserAbort);
+  FUZZ_CHECK(aborting.statusCalls == 1 && aborting.status == "User Abort");
   return 0;
 }

@@ -4,6 +4,7 @@
 // exactly the entries' contents there, puts nothing beside that folder, and leaves no file of
 // its own behind when it fails.
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -129,7 +130,49 @@ void CheckExtraction(const Scratch& scratch, const LoadedPayload& payload) {
   }
 }
 
+#ifdef FUZZ_WITH_LIBFUZZER
+// Mutations of the compressed bytes almost never survive the Adler-32 check, so half of the time
+// a bare stream is expanded, its merge data file mutated, and the result compressed again; that
+// way the names, sizes and records that list, verify and extract act on get fuzzed too.
+constexpr size_t kMaxMutatedMergeSize = 1 << 20;
+
+bool ExpandForMutation(const uint8_t* data, size_t size, Bytes& merge) {
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) return false;
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  merge.resize(kMaxMutatedMergeSize);
+  stream.next_out = merge.data();
+  stream.avail_out = static_cast<uInt>(merge.size());
+  const int status = inflate(&stream, Z_FINISH);
+  merge.resize(stream.total_out);
+  inflateEnd(&stream);
+  return status == Z_STREAM_END;
+}
+#endif
+
 }  // namespace
+
+#ifdef FUZZ_WITH_LIBFUZZER
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned int seed) {
+  Bytes merge;
+  if (seed % 2 == 0 && ExpandForMutation(data, size, merge)) {
+    const size_t used = merge.size();
+    merge.resize(used + 512);
+    merge.resize(LLVMFuzzerMutate(merge.data(), used, merge.size()));
+    uLongf packedSize = compressBound(static_cast<uLong>(merge.size()));
+    Bytes packed(packedSize);
+    if (compress2(packed.data(), &packedSize, merge.data(), static_cast<uLong>(merge.size()), 6) == Z_OK &&
+        packedSize <= maxSize) {
+      std::copy(packed.begin(), packed.begin() + packedSize, data);
+      return packedSize;
+    }
+  }
+  return LLVMFuzzerMutate(data, size, maxSize);
+}
+#endif
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxInputSize) return 0;
