@@ -184,6 +184,10 @@ void WritePackerSeeds(const fs::path& corpus, const MergeSeeds& merge, const std
             CompressPayload(BuildMergeFile("caf\xE9.exe", {Entry("caf\xE9.exe", 3, 1), Entry("\x80\\\x9F y.txt", 2, 2)})));
   WriteSeed(folder, "stream_parent_name", CompressPayload(BuildMergeFile("", {Entry("ok.txt", 2, 1), Entry("..\\up.txt", 2, 2)})));
   WriteSeed(folder, "stream_size_zero", CompressPayload(BuildMergeFile("", {Entry("a.txt", 2, 1), Entry("b.txt", 0, 2)})));
+  // 200 bytes of code page 1252 become 400 bytes of UTF-8, too long for a Linux file name, so the
+  // second entry fails after the first one was written and the extraction rolls back.
+  WriteSeed(folder, "stream_second_name_too_long_for_host",
+            CompressPayload(BuildMergeFile("", {Entry("ok.txt", 2, 1), Entry(std::string(200, '\xE9'), 2, 2)})));
   Bytes trailing = CompressPayload(merge.one);
   trailing.push_back(0);
   WriteSeed(folder, "stream_byte_after_end", trailing);
