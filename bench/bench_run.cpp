@@ -117,7 +117,6 @@ std::string AtMost(double ratio, double limit) {
 struct ProcessRun {
   double seconds = 0;
   double cpuSeconds = 0;
-  long maxRssKb = 0;
   int exitCode = -1;
 };
 
@@ -145,7 +144,6 @@ ProcessRun RunProcess(const std::vector<std::string>& arguments, const std::stri
   posix_spawn_file_actions_destroy(&actions);
   run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-  run.maxRssKb = usage.ru_maxrss;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
 }
@@ -485,14 +483,16 @@ class SetupRunner {
     return run;
   }
 
-  ProcessRun RunFloor(uint32_t entryCount) {
+  ProcessRun RunFloor(uint32_t entryCount, double& peakBytes) {
     const std::string tag = "entries-" + std::to_string(entryCount);
     const std::string extract = scratch_ + "/floor-extract";
     const ProcessRun run = RunProcess({options_.bin + "/bench_native_floor",
                                        options_.data + "/packed/" + tag + "/stream.zlib", scratch_ + "/floor-work",
                                        extract},
                                       scratch_ + "/floor.log");
-    Require(run.exitCode == 0, "bench_native_floor failed: " + ReadText(scratch_ + "/floor.log"));
+    const std::string log = ReadText(scratch_ + "/floor.log");
+    Require(run.exitCode == 0, "bench_native_floor failed: " + log);
+    peakBytes = atof(ParseFields(log)["peak_kb"].c_str()) * 1024;
     CheckUnpacked(extract, entryCount, tag);
     RemoveTree(extract);
     return run;
@@ -565,9 +565,10 @@ void CompareSetup(const Options& options) {
     std::vector<std::function<double()>> sides = {
         [&] { runs.push_back(runner.RunSetup(entryCount)); return runs.back().seconds; },
         [&] {
-          const ProcessRun run = runner.RunFloor(entryCount);
+          double peak = 0;
+          const ProcessRun run = runner.RunFloor(entryCount, peak);
           floorCpu.push_back(run.cpuSeconds);
-          floorPeaks.push_back(run.maxRssKb * 1024.0);
+          floorPeaks.push_back(peak);
           return run.seconds;
         },
     };
@@ -597,10 +598,10 @@ void CompareSetup(const Options& options) {
                       Format("%.3f s", floor), Format("%.2f", (work - inFolderPolls) / floor), "-",
                       Format("minus the polls as measured (%.3f s) and %u progress reports at %.2f ms: %.2f",
                              measuredPolls, entryCount, reportMs, (work - measuredPolls - reports) / floor)});
-    g_rows.push_back({"(diagnosis) Wine around the worker, " + tag,
-                      "start-up " + Phases(runs, &WineRun::startUp) + " s (with 0.2 s polls), end " +
-                          Phases(runs, &WineRun::tail) + " s",
-                      "one-entry run: start-up " + Phases(baseline, &WineRun::startUp) + " s, end " +
+    g_rows.push_back({"(diagnosis) around the worker: process seen to work folder made / work folder removed to "
+                      "process end, " + tag,
+                      Phases(runs, &WineRun::startUp) + " s (with 0.2 s polls) / " + Phases(runs, &WineRun::tail) + " s",
+                      "one-entry run: " + Phases(baseline, &WineRun::startUp) + " s / " +
                           Phases(baseline, &WineRun::tail) + " s",
                       "", "-", "-"});
     std::vector<double> peaks;
