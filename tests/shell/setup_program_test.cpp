@@ -14,46 +14,12 @@
 #include "extract/merge_format.h"
 #include "extract/payload_writer.h"
 #include "extract_fixtures.h"
+#include "setup_program_support.h"
 #include "setup_session.h"
 #include "step_sequence.h"
 #include "temp_folder.h"
 
 namespace {
-
-constexpr char kExtractionFolder[] = "{93BE7657-D655-425A-8E7A-F7D9392A5939}";
-constexpr char kWorkFolder[] = "{5A659A68-DCC7-42FC-8677-554E990BC882}";
-constexpr char kProbeName[] = "launch_probe.exe";
-constexpr char kProbeReport[] = "launch_probe.txt";
-constexpr DWORD kExitCodeOfEveryRun = 18;
-
-// A file of the build tree, named by its Linux path, as Wine sees it.
-std::string BuildTreeFile(const char* linuxPath) {
-  std::string path = std::string("Z:") + linuxPath;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
-}
-
-std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
-
-PayloadEntry Entry(const std::string& path, std::vector<uint8_t> contents, uint32_t seed) {
-  PayloadEntry entry;
-  entry.relativePath = path;
-  entry.creationTime = FileTime{0x10000001u + seed * 7919u, 0x01C50000u + seed};
-  entry.lastAccessTime = FileTime{0x20000003u + seed * 7919u, 0x01C60000u + seed};
-  entry.lastWriteTime = FileTime{0x30000005u + seed * 7919u, 0x01C70000u + seed};
-  entry.contents = std::move(contents);
-  return entry;
-}
-
-PayloadEntry ProbeEntry(uint32_t seed) {
-  return Entry(kProbeName, ReadWholeFile(BuildTreeFile(SETUP_LAUNCH_PROBE)), seed);
-}
-
-std::vector<uint8_t> Payload(const std::string& launchName, const std::vector<PayloadEntry>& entries) {
-  return CompressPayload(BuildMergeFile(launchName, entries));
-}
 
 // The usual payload: the launch program and two files in sub-folders, three entries in all.
 std::vector<PayloadEntry> ThreeEntries() {
@@ -180,77 +146,6 @@ std::vector<Step<T>> Then(std::vector<Step<T>> steps, const std::vector<Step<T>>
   steps.insert(steps.end(), more.begin(), more.end());
   return steps;
 }
-
-class SetupProgram : public testing::Test {
- protected:
-  void SetUp() override {
-    temp_ = folder_.File("tmp");
-    ASSERT_TRUE(CreateDirectoryA(temp_.c_str(), nullptr));
-    extraction_ = temp_ + "\\" + kExtractionFolder;
-    work_ = temp_ + "\\" + kWorkFolder;
-  }
-
-  // A copy of the stub with `payload` as its payload resource, or with none.
-  std::string MakeProgram(const std::vector<uint8_t>* payload) {
-    const std::string program = folder_.File("setup.exe");
-    EXPECT_TRUE(CopyFileA(BuildTreeFile(SETUP_STUB).c_str(), program.c_str(), FALSE));
-    if (payload != nullptr) {
-      HANDLE update = BeginUpdateResourceA(program.c_str(), FALSE);
-      EXPECT_NE(update, nullptr);
-      EXPECT_TRUE(UpdateResourceA(update, "SETUP", MAKEINTRESOURCEA(2000), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                  const_cast<uint8_t*>(payload->data()), static_cast<DWORD>(payload->size())));
-      EXPECT_TRUE(EndUpdateResourceA(update, FALSE));
-    }
-    return program;
-  }
-
-  std::string MakeProgram(const std::vector<uint8_t>& payload) { return MakeProgram(&payload); }
-
-  std::string Extracted(const std::string& name) const { return extraction_ + "\\" + name; }
-
-  // Every entry is in the extraction folder with its contents and its recorded times; the
-  // creation time only where the file system keeps one (Wine on Linux does not), the last-access
-  // time not for the launch program once it has run, since running it reads it.
-  void ExpectUnpacked(const std::vector<PayloadEntry>& entries, bool launched = false) {
-    for (const PayloadEntry& entry : entries) {
-      FileTimes times{};
-      // Times first: reading the contents may move the last-access time.
-      ASSERT_TRUE(ReadFileTimes(Extracted(entry.relativePath), &times)) << entry.relativePath;
-      EXPECT_EQ(times.lastWrite, entry.lastWriteTime) << entry.relativePath;
-      if (!(launched && entry.relativePath == kProbeName)) {
-        EXPECT_EQ(times.lastAccess, entry.lastAccessTime) << entry.relativePath;
-      }
-      EXPECT_EQ(ReadWholeFile(Extracted(entry.relativePath)), entry.contents) << entry.relativePath;
-    }
-  }
-
-  // The work folder and both temporary files are gone: the temporary folder holds only the
-  // extraction folder.
-  void ExpectNoTemporaryFiles() {
-    EXPECT_FALSE(DirectoryExists(work_));
-    EXPECT_EQ(FolderContents(temp_), std::vector<std::string>{kExtractionFolder});
-  }
-
-  // The launch program did not run: no report after a while longer than a launch takes.
-  void ExpectNothingLaunched() {
-    Sleep(1500);
-    EXPECT_FALSE(FileExists(Extracted(kProbeReport)));
-  }
-
-  static void ExpectErrorBox(const SeenBox& box, const std::string& text) {
-    EXPECT_EQ(box.text, text);
-    EXPECT_EQ(box.caption, "Setup");
-    EXPECT_EQ(box.windowClass, "#32770");
-    EXPECT_TRUE(box.ownedByDialog);
-    EXPECT_EQ(box.icon, "error");
-    EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
-  }
-
-  TempFolder folder_;
-  std::string temp_;
-  std::string extraction_;
-  std::string work_;
-};
 
 TEST_F(SetupProgram, CompleteRunShowsEveryStageUnpacksLaunchesAndCleansUp) {
   const std::vector<PayloadEntry> entries = ThreeEntries();

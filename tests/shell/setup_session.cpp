@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <utility>
 
 namespace {
@@ -57,25 +58,33 @@ bool IsIconStatic(HWND window) {
   return ClassName(window) == "Static" && (GetWindowLongA(window, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
 }
 
-// The environment of this process with TMP and TEMP replaced, as a block for CreateProcessA.
-std::vector<char> EnvironmentWithTemp(const std::string& temp) {
-  std::vector<char> block;
-  char* strings = GetEnvironmentStringsA();
-  for (const char* entry = strings; *entry != '\0'; entry += std::strlen(entry) + 1) {
-    const std::string text = entry;
-    const std::string name = text.substr(0, text.find('='));
-    if (_stricmp(name.c_str(), "TMP") == 0 || _stricmp(name.c_str(), "TEMP") == 0) continue;
+// The environment of this process with TMP and TEMP replaced, as a wide block for CreateProcess:
+// a temporary folder may have characters that the ANSI code page lacks.
+std::vector<wchar_t> EnvironmentWithTemp(const std::wstring& temp) {
+  std::vector<wchar_t> block;
+  wchar_t* strings = GetEnvironmentStringsW();
+  for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+    const std::wstring text = entry;
+    const std::wstring name = text.substr(0, text.find(L'='));
+    if (_wcsicmp(name.c_str(), L"TMP") == 0 || _wcsicmp(name.c_str(), L"TEMP") == 0) continue;
     block.insert(block.end(), text.begin(), text.end());
-    block.push_back('\0');
+    block.push_back(L'\0');
   }
-  FreeEnvironmentStringsA(strings);
-  for (const char* name : {"TMP=", "TEMP="}) {
-    const std::string text = name + temp;
+  FreeEnvironmentStringsW(strings);
+  for (const wchar_t* name : {L"TMP=", L"TEMP="}) {
+    const std::wstring text = name + temp;
     block.insert(block.end(), text.begin(), text.end());
-    block.push_back('\0');
+    block.push_back(L'\0');
   }
-  block.push_back('\0');
+  block.push_back(L'\0');
   return block;
+}
+
+std::wstring Widen(const std::string& text) {
+  std::wstring wide(text.size() + 1, L'\0');
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? length - 1 : 0);
+  return wide;
 }
 
 // A 32-bit top-down bitmap of `width` x `height` pixels in a memory device context.
@@ -195,7 +204,10 @@ constexpr int kIconLooks = 50;
 
 }  // namespace
 
-SetupSession::SetupSession(std::string program, std::string temp, std::string arguments)
+SetupSession::SetupSession(std::string program, const std::string& temp, std::string arguments)
+    : SetupSession(std::move(program), Widen(temp), std::move(arguments)) {}
+
+SetupSession::SetupSession(std::string program, std::wstring temp, std::string arguments)
     : program_(std::move(program)), temp_(std::move(temp)), arguments_(std::move(arguments)) {}
 
 SetupSession::~SetupSession() {
@@ -209,15 +221,15 @@ SetupSession::~SetupSession() {
 void SetupSession::Start() {
   std::string commandLine = "\"" + program_ + "\"";
   if (!arguments_.empty()) commandLine += " " + arguments_;
-  std::vector<char> environment = EnvironmentWithTemp(temp_);
+  std::vector<wchar_t> environment = EnvironmentWithTemp(temp_);
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = showCommand_;
   startTick_ = GetTickCount();
   const std::string folder = program_.substr(0, program_.find_last_of('\\'));
-  if (!CreateProcessA(program_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, environment.data(),
-                      folder.c_str(), &startup, &process_)) {
+  if (!CreateProcessA(program_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      environment.data(), folder.c_str(), &startup, &process_)) {
     process_ = {};
   }
 }

@@ -44,8 +44,9 @@ struct SeenDialog {
 class SetupSession {
  public:
   // `temp` becomes TMP and TEMP of the program; `arguments` follow the program name on its
-  // command line.
-  SetupSession(std::string program, std::string temp, std::string arguments = "");
+  // command line. The wide form takes a folder whose name the ANSI code page cannot spell.
+  SetupSession(std::string program, const std::string& temp, std::string arguments = "");
+  SetupSession(std::string program, std::wstring temp, std::string arguments = "");
   ~SetupSession();
   SetupSession(const SetupSession&) = delete;
   SetupSession& operator=(const SetupSession&) = delete;
@@ -99,7 +100,7 @@ class SetupSession {
   void NoteUserAction();
 
   std::string program_;
-  std::string temp_;
+  std::wstring temp_;
   std::string arguments_;
   PROCESS_INFORMATION process_ = {};
   HWND dialog_ = nullptr;
