@@ -19,6 +19,52 @@ bool AppendToPath(char* buffer, DWORD bufferSize, const char* text) {
   return true;
 }
 
+// Whether the ANSI path names the same thing as the wide one: a character that the ANSI code page
+// lacks turns into '?' (which no file name holds) or into a look-alike (another name) on the way.
+bool IsLosslessAnsi(const char* ansi, const wchar_t* wide) {
+  wchar_t back[kDirectoryPathSize];
+  if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, kDirectoryPathSize) == 0) return false;
+  const wchar_t* a = back;
+  const wchar_t* b = wide;
+  while (*a != L'\0' && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// The temporary path in the ANSI code page, NUL-terminated in `buffer`; its length, or 0 when it
+// cannot be had or does not fit. A temporary folder below a user name in another script comes
+// back from GetTempPathA with '?' in place of the letters; its short (8.3) form, where the file
+// system keeps one, is plain ASCII and names the same folder.
+DWORD GetAnsiTempPath(DWORD bufferSize, char* buffer) {
+  // A temporary path that does not fit comes back as the size it would need, with the buffer
+  // untouched; that is as much a failure as 0.
+  char path[kDirectoryPathSize];
+  std::memset(path, 0, sizeof(path));
+  const DWORD length = GetTempPathA(kDirectoryPathSize, path);
+  if (length == 0 || length >= kDirectoryPathSize) return 0;
+
+  wchar_t wide[kDirectoryPathSize];
+  const DWORD wideLength = GetTempPathW(kDirectoryPathSize, wide);
+  if (wideLength == 0 || wideLength >= kDirectoryPathSize) return 0;
+  if (!IsLosslessAnsi(path, wide)) {
+    wchar_t shortWide[kDirectoryPathSize];
+    const DWORD shortLength = GetShortPathNameW(wide, shortWide, kDirectoryPathSize);
+    if (shortLength == 0 || shortLength >= kDirectoryPathSize) return 0;
+    std::memset(path, 0, sizeof(path));
+    if (WideCharToMultiByte(CP_ACP, 0, shortWide, -1, path, kDirectoryPathSize, nullptr, nullptr) == 0 ||
+        !IsLosslessAnsi(path, shortWide)) {
+      return 0;
+    }
+  }
+
+  const size_t pathLength = std::strlen(path);
+  if (pathLength >= bufferSize) return 0;
+  std::memcpy(buffer, path, pathLength + 1);
+  return static_cast<DWORD>(pathLength);
+}
+
 bool EndsWithBackslash(const char* path) {
   const size_t length = std::strlen(path);
   return length > 0 && path[length - 1] == '\\';
@@ -28,10 +74,7 @@ int CreateTempSubdirectory(DWORD bufferSize, char* buffer, const char* folderNam
   if (buffer == nullptr || bufferSize == 0) return 0;
   std::memset(buffer, 0, bufferSize);
 
-  // A temporary path that does not fit comes back as the size it would need, with the buffer
-  // untouched; that is as much a failure as 0.
-  const DWORD tempLength = GetTempPathA(bufferSize, buffer);
-  if (tempLength == 0 || tempLength >= bufferSize) {
+  if (GetAnsiTempPath(bufferSize, buffer) == 0) {
     std::memset(buffer, 0, bufferSize);
     return 0;
   }

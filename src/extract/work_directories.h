@@ -11,7 +11,8 @@ constexpr DWORD kDirectoryPathSize = 260;
 extern char g_extractionDirectory[kDirectoryPathSize];
 
 // Fills g_extractionDirectory and creates the folder. Returns the path's length, or 0 when the
-// temporary path cannot be had or the path would not fit. `dialog` is not used.
+// temporary path cannot be had, cannot be spelt in the ANSI code page (not even in its short
+// form) or the path would not fit. `dialog` is not used.
 int CreateExtractionDirectory(HWND dialog);
 
 // The same for the work directory, into the caller's buffer of `bufferSize` bytes.
