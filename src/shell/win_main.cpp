@@ -7,11 +7,53 @@
 #include "shell/setup_dialog.h"
 #include "shell/shell_state.h"
 
+namespace {
+
+constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+using SetDllDirectoryFunction = BOOL(WINAPI*)(LPCSTR);
+using InitCommonControlsExFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+
+template <typename Function>
+Function FindFunction(HMODULE module, const char* name) {
+  if (module == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// A setup program usually runs from a downloads folder, beside whatever else was downloaded there;
+// a DLL that the system loads by name later on (for themes, for the shell's launch) would be taken
+// from that folder first. Windows 8, and 7 with its update, can search the system folder only;
+// XP SP1 and later can at least leave out the current directory. Windows 2000 has neither, so
+// both are looked up rather than imported.
+void KeepOwnFolderOutOfDllSearch() {
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto setDefaultDllDirectories =
+      FindFunction<SetDefaultDllDirectoriesFunction>(kernel, "SetDefaultDllDirectories");
+  if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(kLoadLibrarySearchSystem32)) return;
+  const auto setDllDirectory = FindFunction<SetDllDirectoryFunction>(kernel, "SetDllDirectoryA");
+  if (setDllDirectory != nullptr) setDllDirectory("");
+}
+
+// The common controls are loaded here, not imported. An imported DLL is loaded and initialised
+// before WinMain runs, and comctl32's initialisation loads uxtheme.dll by name, with the program's
+// folder still first in the search; comctl32 itself is not one of the system's known DLLs either.
+// The manifest still picks its version 6.
+void RegisterProgressBarClass() {
+  const auto initCommonControlsEx =
+      FindFunction<InitCommonControlsExFunction>(LoadLibraryA("comctl32.dll"), "InitCommonControlsEx");
+  if (initCommonControlsEx == nullptr) return;  // shows up as a dialog that cannot be created
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+  initCommonControlsEx(&controls);  // likewise
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  KeepOwnFolderOutOfDllSearch();
   g_instance = instance;
 
-  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);  // a failure shows up as a dialog that cannot be created
+  RegisterProgressBarClass();
 
   // WM_INITDIALOG runs inside this call and starts the worker.
   g_dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_SETUP), nullptr, SetupDialogProc, 0);
