@@ -99,7 +99,9 @@ class FullDisk : public Fault {
     ordinaryTemp_ = volumes + "\\small-extraction";
     for (const std::string& volume : {smallTemp_, ordinaryTemp_ + "\\" + kExtractionFolder}) {
       ULARGE_INTEGER total = {};
-      ASSERT_TRUE(GetDiskFreeSpaceExA((volume + "\\").c_str(), nullptr, &total, nullptr)) << volume;
+      if (!GetDiskFreeSpaceExA((volume + "\\").c_str(), nullptr, &total, nullptr)) {
+        GTEST_SKIP() << volume << " is missing: the test run's hostile_volumes set-up mounts it";
+      }
       if (total.QuadPart > kVolumeSize) GTEST_SKIP() << volume << " is no small file system: " << total.QuadPart;
       EmptyFolder(volume);
     }
