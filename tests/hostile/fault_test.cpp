@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
