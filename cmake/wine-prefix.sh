@@ -17,6 +17,8 @@ case "${1:-}" in
       /usr/lib/wine/wine64 wineboot -i >>"$log" 2>&1
       # A crashing program must fail its test at once instead of waiting in a crash dialog.
       /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >>"$log" 2>&1
+      # Xvfb has no window manager; a managed window (a message box, say) would wait seconds for one.
+      /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >>"$log" 2>&1
     fi
     ;;
   stop)
