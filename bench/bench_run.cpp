@@ -224,7 +224,9 @@ void CompareInflaters(const Options& options) {
   const std::string outputs[3] = {scratch + "/engine.out", scratch + "/loop.out", scratch + "/whole.out"};
   Progress("file inflater against a bare zlib loop and one uncompress call");
   auto fresh = [](const std::string& path) { unlink(path.c_str()); return path; };
-  const int rounds = options.reps + 2;
+  // A round takes about half a second; the two sides are so close that only many rounds steady
+  // their medians.
+  const int rounds = 4 * options.reps + 1;
   const auto samples = Interleave(rounds, {
       [&] { return TimeEngineInflate(input, fresh(outputs[0])); },
       [&] { return TimeBareLoopInflate(input, fresh(outputs[1])); },
@@ -385,7 +387,8 @@ class ProcessWatcher {
         unsigned long user = 0, system = 0;
         // After the name: state and ten more fields, then utime and stime.
         if (close != std::string::npos &&
-            sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system) == 2) {
+            sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
+                   &system) == 2) {
           cpuSeconds_ = static_cast<double>(user + system) / tick;
         }
       }
@@ -600,7 +603,8 @@ void CompareSetup(const Options& options) {
                              measuredPolls, entryCount, reportMs, (work - measuredPolls - reports) / floor)});
     g_rows.push_back({"(diagnosis) around the worker: process seen to work folder made / work folder removed to "
                       "process end, " + tag,
-                      Phases(runs, &WineRun::startUp) + " s (with 0.2 s polls) / " + Phases(runs, &WineRun::tail) + " s",
+                      Phases(runs, &WineRun::startUp) + " s (with 0.2 s polls) / " +
+                          Phases(runs, &WineRun::tail) + " s",
                       "one-entry run: " + Phases(baseline, &WineRun::startUp) + " s / " +
                           Phases(baseline, &WineRun::tail) + " s",
                       "", "-", "-"});

@@ -23,7 +23,9 @@ double CpuSeconds() {
 // The packer's settings (level 9, raw deflate, memLevel 8, good 32, lazy 258, nice 258) but `chain`.
 size_t DeflateWithChain(const std::vector<uint8_t>& data, int chain, double& seconds) {
   z_stream stream{};
-  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
   deflateTune(&stream, 32, 258, 258, chain);
   std::vector<uint8_t> out(deflateBound(&stream, static_cast<uLong>(data.size())));
   stream.next_in = const_cast<Bytef*>(data.data());

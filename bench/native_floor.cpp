@@ -37,9 +37,11 @@ void Unpack(const uint8_t* block, size_t length, const std::string& extract) {
   memcpy(table, block + kHeaderSize, tableLength);
   size_t cursor = kHeaderSize + tableLength;
   for (uint32_t i = 0; i < header.entryCount; ++i) {
-    const MergeFileEntry entry = ReadMergeFileEntry(table + size_t{kEntrySize} * i);
+    const uint8_t* record = table + size_t{kEntrySize} * i;
+    const MergeFileEntry entry = ReadMergeFileEntry(record);
     if (entry.sizeLow > length - cursor) throw std::runtime_error("contents run past the end");
-    const std::string path = HostPath(extract, std::string(entry.relativePath, NameFieldLength(table + size_t{kEntrySize} * i + kEntryRelativePathOffset)));
+    const std::string name(entry.relativePath, NameFieldLength(record + kEntryRelativePathOffset));
+    const std::string path = HostPath(extract, name);
     MakeFolders(path.substr(0, path.rfind('/')));
     WriteEntry(path, block + cursor, entry.sizeLow, entry);
     cursor += entry.sizeLow;

@@ -40,7 +40,8 @@ scripts/install-deps.sh
 mkdir -p "$root"
 
 step "building the native Release tree $native"
-cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release -DSETUP_SANITIZE=OFF -DSETUP_TESTS=OFF -DSETUP_BENCH=ON >"$native.configure.log" 2>&1 ||
+cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release -DSETUP_SANITIZE=OFF -DSETUP_TESTS=OFF -DSETUP_BENCH=ON \
+  >"$native.configure.log" 2>&1 ||
   { tail -n 40 "$native.configure.log"; exit 1; }
 cmake --build "$native" -j "$jobs" --target bench_make_payload bench_native_floor bench_zlib9 bench_run mksetup \
   >"$native.build.log" 2>&1 || { tail -n 40 "$native.build.log"; exit 1; }
@@ -51,7 +52,7 @@ step "building the 64-bit Windows stub and the launcher in $win64"
 if [ ! -f "$win64/CMakeCache.txt" ]; then
   cmake -S . -B "$win64" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DSETUP_BENCH=ON >"$win64.configure.log" 2>&1 || { tail -n 40 "$win64.configure.log"; exit 1; }
-else
+elif ! grep -q '^SETUP_BENCH:BOOL=ON' "$win64/CMakeCache.txt"; then
   cmake "$win64" -DSETUP_BENCH=ON >"$win64.configure.log" 2>&1 || { tail -n 40 "$win64.configure.log"; exit 1; }
 fi
 cmake --build "$win64" -j "$jobs" --target setup_stub bench_launcher >"$win64.build.log" 2>&1 ||
