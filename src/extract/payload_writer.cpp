@@ -44,23 +44,33 @@ void WriteLittleEndian32(uint8_t* bytes, uint32_t value) {
   bytes[3] = static_cast<uint8_t>(value >> 24);
 }
 
+void WriteMergeFileHeader(uint8_t* header, uint32_t entryCount, const std::string& launchName) {
+  WriteLittleEndian32(header + kHeaderEntryCountOffset, entryCount);
+  WriteNameField(header + kHeaderLaunchNameOffset, launchName, "the launch name");
+}
+
+void WriteMergeFileEntry(uint8_t* record, uint32_t index, const FileTime& creationTime,
+                         const FileTime& lastAccessTime, const FileTime& lastWriteTime, uint32_t sizeLow,
+                         const std::string& relativePath) {
+  WriteLittleEndian32(record + kEntryIndexOffset, index);
+  WriteFileTime(record + kEntryCreationTimeOffset, creationTime);
+  WriteFileTime(record + kEntryLastAccessTimeOffset, lastAccessTime);
+  WriteFileTime(record + kEntryLastWriteTimeOffset, lastWriteTime);
+  WriteLittleEndian32(record + kEntrySizeHighOffset, 0);
+  WriteLittleEndian32(record + kEntrySizeLowOffset, sizeLow);
+  WriteNameField(record + kEntryRelativePathOffset, relativePath, "the relative path");
+}
+
 std::vector<uint8_t> BuildMergeFile(const std::string& launchName, const std::vector<PayloadEntry>& entries) {
   std::vector<uint8_t> file(static_cast<size_t>(MergeFileLength(entries)), 0);
-
-  WriteLittleEndian32(&file[kHeaderEntryCountOffset], static_cast<uint32_t>(entries.size()));
-  WriteNameField(&file[kHeaderLaunchNameOffset], launchName, "the launch name");
+  WriteMergeFileHeader(&file[0], static_cast<uint32_t>(entries.size()), launchName);
 
   size_t dataOffset = kHeaderSize + static_cast<size_t>(kEntrySize) * entries.size();
   for (size_t i = 0; i < entries.size(); ++i) {
     const PayloadEntry& entry = entries[i];
-    uint8_t* record = &file[kHeaderSize + kEntrySize * i];
-    WriteLittleEndian32(record + kEntryIndexOffset, static_cast<uint32_t>(i));
-    WriteFileTime(record + kEntryCreationTimeOffset, entry.creationTime);
-    WriteFileTime(record + kEntryLastAccessTimeOffset, entry.lastAccessTime);
-    WriteFileTime(record + kEntryLastWriteTimeOffset, entry.lastWriteTime);
-    WriteLittleEndian32(record + kEntrySizeHighOffset, 0);
-    WriteLittleEndian32(record + kEntrySizeLowOffset, static_cast<uint32_t>(entry.contents.size()));
-    WriteNameField(record + kEntryRelativePathOffset, entry.relativePath, "the relative path");
+    WriteMergeFileEntry(&file[kHeaderSize + kEntrySize * i], static_cast<uint32_t>(i), entry.creationTime,
+                        entry.lastAccessTime, entry.lastWriteTime, static_cast<uint32_t>(entry.contents.size()),
+                        entry.relativePath);
     if (!entry.contents.empty()) {
       std::memcpy(&file[dataOffset], entry.contents.data(), entry.contents.size());
     }

@@ -18,6 +18,14 @@ struct PayloadEntry {
 
 void WriteLittleEndian32(uint8_t* bytes, uint32_t value);
 
+// The header and one entry record, written at their fixed offsets into zero-filled space of
+// kHeaderSize and kEntrySize bytes: index as given, sizeHigh 0, each name followed by zeros.
+// Throw std::invalid_argument for a name that does not fit its 260-byte field.
+void WriteMergeFileHeader(uint8_t* header, uint32_t entryCount, const std::string& launchName);
+void WriteMergeFileEntry(uint8_t* record, uint32_t index, const FileTime& creationTime,
+                         const FileTime& lastAccessTime, const FileTime& lastWriteTime, uint32_t sizeLow,
+                         const std::string& relativePath);
+
 // Throws std::invalid_argument when a name does not fit its 260-byte field or the file would
 // not fit 32-bit sizes. Writes what it is given otherwise (empty contents, unsafe names), so tests
 // can build damaged payloads.

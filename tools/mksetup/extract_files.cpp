@@ -305,17 +305,6 @@ struct timespec ToTimespec(const FileTime& time) {
   return timespec{static_cast<time_t>(seconds), static_cast<long>(remainder * 100)};
 }
 
-bool WriteAll(int fd, const uint8_t* bytes, uint64_t size) {
-  uint64_t done = 0;
-  while (done < size) {
-    const ssize_t written = write(fd, bytes + done, size - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<uint64_t>(written);
-  }
-  return true;
-}
-
 // The contents go into a fresh file beside the target, which then replaces the target's name, so
 // no link that was there, symbolic or hard, is ever written through.
 void WriteEntry(int root, const HostEntry& entry, const StoredEntry& stored, const uint8_t* contents,

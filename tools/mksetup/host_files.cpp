@@ -223,6 +223,8 @@ void ReadAll(const Descriptor& file, const std::string& path, uint8_t* destinati
   }
 }
 
+}  // namespace
+
 bool WriteAll(int fd, const uint8_t* bytes, uint64_t size) {
   uint64_t done = 0;
   while (done < size) {
@@ -233,8 +235,6 @@ bool WriteAll(int fd, const uint8_t* bytes, uint64_t size) {
   }
   return true;
 }
-
-}  // namespace
 
 std::string LastErrorText() { return std::strerror(errno); }
 

@@ -32,3 +32,8 @@ std::string LastErrorText();
 // The platform's wide form of a narrow path, which is in the ANSI code page.
 std::wstring WidePath(const std::string& path);
 #endif
+
+#ifndef _WIN32
+// Writes all `size` bytes to the descriptor, going on after interruptions; false on any failure.
+bool WriteAll(int fd, const uint8_t* bytes, uint64_t size);
+#endif

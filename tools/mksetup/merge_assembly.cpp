@@ -1,6 +1,5 @@
 #include "merge_assembly.h"
 
-#include <cstring>
 
 #include "extract/payload_writer.h"
 #include "host_files.h"
@@ -10,11 +9,6 @@
 namespace {
 
 constexpr uint64_t kFourGiB = uint64_t{1} << 32;
-
-void WriteFileTime(uint8_t* bytes, const FileTime& time) {
-  WriteLittleEndian32(bytes, time.lowDateTime);
-  WriteLittleEndian32(bytes + 4, time.highDateTime);
-}
 
 uint64_t MergeFileLength(const std::vector<SourceFile>& files) {
   uint64_t length = kHeaderSize + static_cast<uint64_t>(kEntrySize) * files.size();
@@ -90,21 +84,14 @@ std::vector<uint8_t> AssembleMergeFile(const std::vector<SourceFile>& files, con
                                        const ReadProgress& progress) {
   const uint64_t length = MergeFileLength(files);
   std::vector<uint8_t> merge(static_cast<size_t>(length), 0);
-  WriteLittleEndian32(&merge[kHeaderEntryCountOffset], static_cast<uint32_t>(files.size()));
-  std::memcpy(&merge[kHeaderLaunchNameOffset], launchName.data(), launchName.size());
+  WriteMergeFileHeader(&merge[0], static_cast<uint32_t>(files.size()), launchName);
 
   size_t dataOffset = kHeaderSize + static_cast<size_t>(kEntrySize) * files.size();
   const uint64_t dataStart = dataOffset;
   for (size_t i = 0; i < files.size(); ++i) {
     const SourceFile& file = files[i];
-    uint8_t* record = &merge[kHeaderSize + kEntrySize * i];
-    WriteLittleEndian32(record + kEntryIndexOffset, static_cast<uint32_t>(i));
-    WriteFileTime(record + kEntryCreationTimeOffset, file.creationTime);
-    WriteFileTime(record + kEntryLastAccessTimeOffset, file.lastAccessTime);
-    WriteFileTime(record + kEntryLastWriteTimeOffset, file.lastWriteTime);
-    WriteLittleEndian32(record + kEntrySizeHighOffset, 0);
-    WriteLittleEndian32(record + kEntrySizeLowOffset, static_cast<uint32_t>(file.size));
-    std::memcpy(record + kEntryRelativePathOffset, file.relativePath.data(), file.relativePath.size());
+    WriteMergeFileEntry(&merge[kHeaderSize + kEntrySize * i], static_cast<uint32_t>(i), file.creationTime,
+                        file.lastAccessTime, file.lastWriteTime, static_cast<uint32_t>(file.size), file.relativePath);
     ReadFileInto(file.hostPath, &merge[dataOffset], file.size, file.lastAccessTime);
     dataOffset += static_cast<size_t>(file.size);
     if (progress) progress(dataOffset - dataStart, length - dataStart);
