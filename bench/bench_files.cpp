@@ -18,7 +18,11 @@ namespace {
 }  // namespace
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY);
+  // The packer records each file's last-access time, so reading the setup folder here must not
+  // move it: two packings around this read would carry different payloads. O_NOATIME is refused
+  // for files of other owners; those are read the plain way.
+  int fd = open(path.c_str(), O_RDONLY | O_NOATIME);
+  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY);
   if (fd < 0) Fail("cannot open", path);
   struct stat info;
   if (fstat(fd, &info) != 0) Fail("cannot measure", path);

@@ -10,7 +10,8 @@
 
 #include "extract/merge_format.h"
 
-// Each throws std::runtime_error naming the path and the system's reason.
+// Each throws std::runtime_error naming the path and the system's reason. Reading leaves the
+// file's last-access time as it was.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length);
 
