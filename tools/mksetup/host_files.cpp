@@ -184,26 +184,6 @@ std::string ExecutableFolder() {
 
 namespace {
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now, so that a failure to write back shows; the descriptor is gone either way.
-  bool Close() {
-    const int result = close(fd_);
-    fd_ = -1;
-    return result == 0;
-  }
-
- private:
-  int fd_;
-};
-
 uint64_t OpenRegularFile(Descriptor& file, const std::string& path) {
   if (file.get() < 0) throw ToolError(path, "cannot open: " + LastErrorText());
   struct stat status;

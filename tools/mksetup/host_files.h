@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "extract/merge_format.h"
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
@@ -34,6 +38,36 @@ std::wstring WidePath(const std::string& path);
 #endif
 
 #ifndef _WIN32
+// An open file descriptor, closed when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) close(fd_);
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  // Closes now, so that a failure to write back shows; the descriptor is gone either way.
+  bool Close() {
+    const int result = close(fd_);
+    fd_ = -1;
+    return result == 0;
+  }
+
+ private:
+  int fd_;
+};
+
 // Writes all `size` bytes to the descriptor, going on after interruptions; false on any failure.
 bool WriteAll(int fd, const uint8_t* bytes, uint64_t size);
 #endif
