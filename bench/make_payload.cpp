@@ -35,8 +35,9 @@ void WriteShape(uint64_t seed, uint32_t entryCount, const std::string& out) {
   WriteWholeFile(shape + "/merge.bin", merge.data(), merge.size());
   const std::vector<uint8_t> stream = CompressPayload(merge);
   WriteWholeFile(shape + "/stream.zlib", stream.data(), stream.size());
-  printf("%u entries: %zu bytes expanded, %zu bytes as a level-9 zlib stream (%.2f %%)\n", entryCount,
-         merge.size(), stream.size(), 100.0 * static_cast<double>(stream.size()) / static_cast<double>(merge.size()));
+  printf("%u %s: %zu bytes expanded, %zu bytes as a level-9 zlib stream (%.2f %%)\n", entryCount,
+         entryCount == 1 ? "entry" : "entries", merge.size(), stream.size(),
+         100.0 * static_cast<double>(stream.size()) / static_cast<double>(merge.size()));
 }
 
 }  // namespace

@@ -86,7 +86,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wineserver" -w
 fi
 
-step "measuring (load before: $(cut -d' ' -f1-3 /proc/loadavg))"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+step "measuring (load before: $load_before)"
 table=$native/table.md
 if ! xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --measure >"$table" 2>"$native/measure.log"; then
   cat "$native/measure.log" "$table" >&2
@@ -97,11 +98,11 @@ fi
   echo "# Benchmark results"
   echo
   echo "Run of $(date -u '+%Y-%m-%d %H:%M UTC'), seed $seed, $reps rounds per comparison ($long_reps for the"
-  echo "1,000-entry setup run), load average before measuring and after: see below."
+  echo "1,000-entry setup run)."
   echo
   echo "- Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'),"
   echo "  $(free -g | awk '/^Mem:/ {print $2}') GiB memory, Linux $(uname -r), $("$wine" --version 2>/dev/null)"
-  echo "- Load average after measuring: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "- Load average (1, 5, 15 min) before measuring: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "- Payload (bench_make_payload, level-9 zlib):"
   sed 's/^/  - /' "$data/payload/sizes.txt"
   echo
