@@ -33,8 +33,10 @@ function(add_setup_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
   if(WIN32)
     # The runner's own limit ends Wine a little before CTest's, so the log still reaches CTest.
+    # One at a time: every setup dialog is centred on the one display, so two test programs at
+    # once would cover each other's windows and take each other's keyboard focus.
     math(EXPR inner "${T_TIMEOUT} - 10")
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wine_display
       ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX};SETUP_TEST_TIMEOUT=${inner}")
   endif()
 endfunction()
