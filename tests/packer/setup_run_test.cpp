@@ -5,52 +5,11 @@
 
 #include "packer_test_support.h"
 #include "payload_source.h"
+#include "setup_session.h"
 
 namespace {
 
 const char kExtractionFolderName[] = "{93BE7657-D655-425A-8E7A-F7D9392A5939}";
-
-// This process's environment with TMP and TEMP pointing at `temp`, as a block for CreateProcessA.
-std::vector<char> EnvironmentWithTemp(const std::string& temp) {
-  std::vector<char> block;
-  char* strings = GetEnvironmentStringsA();
-  for (const char* entry = strings; *entry; entry += strlen(entry) + 1) {
-    const std::string text = entry;
-    const std::string name = text.substr(0, text.find('='));
-    if (_stricmp(name.c_str(), "TMP") == 0 || _stricmp(name.c_str(), "TEMP") == 0) continue;
-    block.insert(block.end(), text.begin(), text.end());
-    block.push_back('\0');
-  }
-  FreeEnvironmentStringsA(strings);
-  for (const char* name : {"TMP=", "TEMP="}) {
-    const std::string text = name + temp;
-    block.insert(block.end(), text.begin(), text.end());
-    block.push_back('\0');
-  }
-  block.push_back('\0');
-  return block;
-}
-
-DWORD RunAndWait(const std::string& program, const std::string& temp) {
-  std::vector<char> environment = EnvironmentWithTemp(temp);
-  std::string commandLine = "\"" + program + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, environment.data(), nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "CreateProcessA failed with " << GetLastError();
-    return 0;
-  }
-  const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
-  EXPECT_EQ(waited, WAIT_OBJECT_0) << "the setup program did not end within 60 s";
-  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exitCode;
-}
 
 TEST(PackedProgram, UnpacksTheFolderWithItsTimesUnderWine) {
   TempFolder folder;
@@ -73,7 +32,10 @@ TEST(PackedProgram, UnpacksTheFolderWithItsTimesUnderWine) {
 
   const std::string temp = folder.File("temp");
   ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
-  EXPECT_EQ(RunAndWait(program, temp), 18u);
+  SetupSession session(program, temp);
+  session.Run();
+  EXPECT_FALSE(session.timedOut());
+  EXPECT_EQ(session.exitCode(), 18u);
 
   const LoadedPayload payload = LoadPayload(program);
   ASSERT_EQ(payload.contents.entries.size(), files.size());
