@@ -37,6 +37,24 @@ std::string JoinRelative(const std::string& parent, const std::string& name) {
   return parent.empty() ? name : parent + '\\' + name;
 }
 
+bool ScanInto(const std::string& host, const std::string& relative, FolderScan& scan);
+
+// Scans each subfolder in turn; a subfolder without any file below it is noted as empty. True when
+// some file lies below one of them.
+bool ScanSubfolders(const std::string& host, const std::string& relative, const std::vector<std::string>& subfolders,
+                    FolderScan& scan) {
+  bool holdsFile = false;
+  for (const std::string& name : subfolders) {
+    const std::string childHost = JoinHost(host, name);
+    if (ScanInto(childHost, JoinRelative(relative, name), scan)) {
+      holdsFile = true;
+    } else {
+      scan.emptyFolders.push_back(childHost);
+    }
+  }
+  return holdsFile;
+}
+
 #ifdef _WIN32
 
 FileTime FromWindows(const FILETIME& time) { return FileTime{time.dwLowDateTime, time.dwHighDateTime}; }
@@ -89,15 +107,7 @@ bool ScanInto(const std::string& host, const std::string& relative, FolderScan& 
   const DWORD end = GetLastError();
   FindClose(search);
   if (end != ERROR_NO_MORE_FILES) throw ToolError(host, "cannot read the folder: " + LastErrorText());
-  for (const std::string& name : subfolders) {
-    const std::string childHost = JoinHost(host, name);
-    if (ScanInto(childHost, JoinRelative(relative, name), scan)) {
-      holdsFile = true;
-    } else {
-      scan.emptyFolders.push_back(childHost);
-    }
-  }
-  return holdsFile;
+  return ScanSubfolders(host, relative, subfolders, scan) || holdsFile;
 }
 
 #else
@@ -166,15 +176,7 @@ bool ScanInto(const std::string& host, const std::string& relative, FolderScan& 
       throw ToolError(childHost, SpecialFileKind(status.stx_mode));
     }
   }
-  for (const std::string& name : subfolders) {
-    const std::string childHost = JoinHost(host, name);
-    if (ScanInto(childHost, JoinRelative(relative, name), scan)) {
-      holdsFile = true;
-    } else {
-      scan.emptyFolders.push_back(childHost);
-    }
-  }
-  return holdsFile;
+  return ScanSubfolders(host, relative, subfolders, scan) || holdsFile;
 }
 
 #endif
