@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
 
 // Each throws std::runtime_error naming the path and the system's reason. Reading leaves the
 // file's last-access time as it was.

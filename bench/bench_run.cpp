@@ -31,15 +31,13 @@
 #include <vector>
 
 #include "bench/bench_files.h"
+#include "format/setup_identity.h"
 #include "bench/inflate_compare.h"
 
 extern char** environ;
 
 namespace {
 
-const char* const kExtractionFolder = "{93BE7657-D655-425A-8E7A-F7D9392A5939}";
-const char* const kWorkFolder = "{5A659A68-DCC7-42FC-8677-554E990BC882}";
-constexpr int kSetupExitCode = 18;
 constexpr double kMegabyte = 1e6;
 
 struct Options {
@@ -461,7 +459,7 @@ class SetupRunner {
     const std::string tag = "entries-" + std::to_string(entryCount);
     const std::string program = options_.data + "/packed/" + tag + "/setup.exe";
     const std::string log = scratch_ + "/launcher.log";
-    ProcessWatcher watcher(WindowsPath(program), temp_ + "/" + kWorkFolder);
+    ProcessWatcher watcher(WindowsPath(program), temp_ + "/" + kWorkFolderName);
     const ProcessRun process = RunProcess(
         {options_.wine, options_.launcher, WindowsPath(temp_), WindowsPath(program)}, log);
     watcher.StopOnceGone();
@@ -470,9 +468,9 @@ class SetupRunner {
     Require(process.exitCode == 0 && fields.count("elapsed_ms") == 1, "launcher failed: " + text);
     Require(fields["exit"] == std::to_string(kSetupExitCode), "setup.exe ended with " + fields["exit"] + ", not 18");
     Require(watcher.PeakBytes() > 0, "the Wine process of " + program + " was not found in /proc");
-    CheckUnpacked(temp_ + "/" + kExtractionFolder, entryCount, tag);
-    Require(!Exists(temp_ + "/" + kWorkFolder), "setup.exe left its work folder behind");
-    RemoveTree(temp_ + "/" + kExtractionFolder);
+    CheckUnpacked(temp_ + "/" + kExtractionFolderName, entryCount, tag);
+    Require(!Exists(temp_ + "/" + kWorkFolderName), "setup.exe left its work folder behind");
+    RemoveTree(temp_ + "/" + kExtractionFolderName);
     WineRun run;
     run.seconds = atof(fields["elapsed_ms"].c_str()) / 1000;
     run.cpuSeconds = watcher.CpuSeconds();

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 
 enum class ContentKind {
   kRandom,      // images, archives: bytes that no compressor can shrink

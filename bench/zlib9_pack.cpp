@@ -11,7 +11,7 @@
 #include <string>
 
 #include "bench/bench_files.h"
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 
 namespace {
 

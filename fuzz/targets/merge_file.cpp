@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
+#include "format/name_rules.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -16,7 +16,7 @@ using Bytes = std::vector<uint8_t>;
 // Inputs this large only slow the search down; real stubs are far below it in the corpus.
 constexpr size_t kMaxInputSize = 256 * 1024;
 
-const ResourceName kType = ResourceName::String(kPayloadResourceType);
+const ResourceName kType = ResourceName::Ascii(kPayloadResourceType);
 const ResourceName kName = ResourceName::Id(kPayloadResourceId);
 const ResourceName kLanguage = ResourceName::Id(kPayloadLanguage);
 

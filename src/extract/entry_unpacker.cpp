@@ -11,6 +11,7 @@
 
 #include "extract/progress_link.h"
 #include "extract/work_directories.h"
+#include "format/name_rules.h"
 
 namespace {
 

@@ -8,13 +8,12 @@
 #include <new>
 
 #include "extract/entry_unpacker.h"
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
 #include "extract/payload_resource.h"
 #include "extract/progress_link.h"
 #include "extract/work_directories.h"
 #include "extract/worker_state.h"
 #include "inflate/zlib_engine.h"
-#include "shell/shell_state.h"
 
 namespace {
 
@@ -71,7 +70,7 @@ bool Fail(const WorkerState& state, const char* message) {
 
 bool WritePayloadFile(WorkerState& state) {
   PayloadBytes payload;
-  if (!FindPayloadResource(g_instance, &payload)) return Fail(state, kExtractFailed);
+  if (!FindPayloadResource(AttachedPayloadModule(), &payload)) return Fail(state, kExtractFailed);
   if (state.payloadFileName[0] == '\0') return Fail(state, kTempCreateFailed);
 
   HANDLE file = CreateFileA(state.payloadFileName, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,

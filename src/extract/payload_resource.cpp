@@ -1,11 +1,6 @@
 #include "extract/payload_resource.h"
 
-namespace {
-
-constexpr WORD kPayloadResourceId = 2000;
-constexpr char kPayloadResourceType[] = "SETUP";
-
-}  // namespace
+#include "format/setup_identity.h"
 
 bool FindPayloadResource(HMODULE module, PayloadBytes* payload) {
   payload->data = nullptr;

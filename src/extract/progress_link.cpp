@@ -2,16 +2,46 @@
 
 #include <commctrl.h>
 
-#include "shell/shell_state.h"
-
 namespace {
 
 constexpr DWORD kCancelPollMilliseconds = 100;
+
+HMODULE g_payloadModule = nullptr;
+
+// The worker fetches the event anew at every poll. Once the dialog has signalled and taken the
+// event away, g_cancelSignalled keeps reporting the cancel.
+HANDLE volatile g_cancelEvent = nullptr;
+volatile LONG g_cancelSignalled = 0;
 
 // The worker never returns to a message loop, so every control is repainted at once.
 void RepaintControl(HWND dialog, int id) { UpdateWindow(GetDlgItem(dialog, id)); }
 
 }  // namespace
+
+void AttachPayloadModule(HMODULE module) { g_payloadModule = module; }
+
+HMODULE AttachedPayloadModule() { return g_payloadModule; }
+
+void AttachCancelEvent(HANDLE event) {
+  InterlockedExchange(&g_cancelSignalled, 0);
+  g_cancelEvent = event;
+}
+
+void SignalCancel() {
+  InterlockedExchange(&g_cancelSignalled, 1);
+  HANDLE event = g_cancelEvent;
+  if (event != nullptr) SetEvent(event);  // judged by the flag, which is set either way
+}
+
+HANDLE DetachCancelEvent() {
+  HANDLE event = g_cancelEvent;
+  g_cancelEvent = nullptr;
+  return event;
+}
+
+HANDLE AttachedCancelEvent() { return g_cancelEvent; }
+
+bool CancelSignalled() { return g_cancelSignalled != 0; }
 
 void ShowProgress(HWND dialog, int percent, const char* text) {
   SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(percent), 0);

@@ -2,12 +2,11 @@
 
 #include <cstring>
 
+#include "format/setup_identity.h"
+
 char g_extractionDirectory[kDirectoryPathSize];
 
 namespace {
-
-constexpr char kExtractionFolderName[] = "{93BE7657-D655-425A-8E7A-F7D9392A5939}";
-constexpr char kWorkFolderName[] = "{5A659A68-DCC7-42FC-8677-554E990BC882}";
 
 // Appends to the NUL-terminated path in `buffer`; false, with the path unchanged, when the result
 // and its NUL would not fit.

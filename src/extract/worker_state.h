@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
 
 struct WorkerState {
   HWND dialog;

@@ -1,6 +1,7 @@
 #include "shell/setup_dialog.h"
 
 #include "extract/extraction_worker.h"
+#include "extract/progress_link.h"
 #include "extract/work_directories.h"
 #include "shell/grace_period.h"
 #include "shell/resource_ids.h"
@@ -27,20 +28,13 @@ DWORD ReadWorkerExitStatus() {
   return status;
 }
 
-void SignalCancel() {
-  InterlockedExchange(&g_cancelSignalled, 1);
-  SetEvent(g_cancelEvent);  // a NULL event (creation failed, or a second pass) cannot be signalled
-}
-
 // The worker fetches the event anew at every poll, so a handle closed under a running worker could
 // be waited on after its release, or after its value has been reused for another object. The
 // handle is therefore closed only once the worker has ended; a worker that outlives the grace
-// period keeps it until the process ends, which releases it. Taking it out of the shell state in
-// every case makes a second pass release nothing, and a worker that finds it gone reads
-// g_cancelSignalled.
+// period keeps it until the process ends, which releases it. Taking it out of the link in every
+// case makes a second pass release nothing, and a worker that finds it gone sees the signal.
 void ReleaseCancelEvent() {
-  HANDLE event = g_cancelEvent;
-  g_cancelEvent = nullptr;
+  HANDLE event = DetachCancelEvent();
   if (event == nullptr) return;
   DWORD status = STILL_ACTIVE;
   const bool workerEnded = g_workerThread == nullptr ||
@@ -55,8 +49,10 @@ void InitializeDialog(HWND dialog) {
   // Without an extraction directory the dialog stays idle as the template made it until the user
   // closes it: no cancel event, no worker, no message.
   if (CreateExtractionDirectory(dialog) < 1) return;
-  g_cancelEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);  // a failure leaves NULL: no cancel
-  g_workerThread = CreateThread(nullptr, 0, ExtractionThreadProc, dialog, 0, &g_workerThreadId);
+  AttachPayloadModule(g_instance);
+  AttachCancelEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));  // a failure leaves NULL: no cancel
+  // Nothing asks for the thread's ID; Windows NT takes a null pointer for it.
+  g_workerThread = CreateThread(nullptr, 0, ExtractionThreadProc, dialog, 0, nullptr);
 }
 
 // Runs for the user's close request (WM_CLOSE) and for the worker's end notification (the posted

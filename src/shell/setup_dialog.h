@@ -4,9 +4,7 @@
 
 #include <windows.h>
 
-// The code that the close handler gives PostQuitMessage, and so the program's exit code for every
-// run that got as far as the dialog.
-constexpr int kSetupExitCode = 18;
+#include "format/setup_identity.h"
 
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

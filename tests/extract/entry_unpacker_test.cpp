@@ -10,8 +10,8 @@
 #include <iostream>
 #include <set>
 
-#include "extract/merge_format.h"
-#include "extract/payload_writer.h"
+#include "format/merge_format.h"
+#include "format/payload_writer.h"
 #include "extract/progress_link.h"
 #include "extract_fixtures.h"
 #include "temp_folder.h"

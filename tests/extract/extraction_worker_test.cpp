@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "extract/merge_format.h"
-#include "extract/payload_writer.h"
+#include "format/merge_format.h"
+#include "format/payload_writer.h"
 #include "extract/progress_link.h"
 #include "extract/work_directories.h"
 #include "extract_fixtures.h"

@@ -4,12 +4,17 @@
 
 #include "extract/progress_link.h"
 #include "extract_fixtures.h"
-#include "shell/shell_state.h"
 #include "test_dialog.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
+
+DWORD WINAPI SignalSoonProc(LPVOID event) {
+  Sleep(30);
+  SetEvent(static_cast<HANDLE>(event));
+  return 0;
+}
 
 TEST(ProgressLink, ShowProgressMovesTheBarBeforeTheText) {
   TestDialog dialog;
@@ -53,14 +58,7 @@ TEST(ProgressLink, PollWithoutCancelWaitsItsFullTimeAndGoesOn) {
 
 TEST(ProgressLink, PollStopsAtOnceWhenSignalledEvenWhileAnEarlierPollWaits) {
   CancelEventScope cancel;
-  HANDLE signaller = CreateThread(
-      nullptr, 0,
-      [](LPVOID event) -> DWORD {
-        Sleep(30);
-        SetEvent(static_cast<HANDLE>(event));
-        return 0;
-      },
-      cancel.event(), 0, nullptr);
+  HANDLE signaller = CreateThread(nullptr, 0, SignalSoonProc, cancel.event(), 0, nullptr);
   ASSERT_NE(signaller, nullptr);
 
   const DWORD start = GetTickCount();
@@ -85,17 +83,17 @@ TEST(ProgressLink, PollWithoutEventGoesOnAtOnceUnlessTheDialogHasSignalled) {
   EXPECT_LT(GetTickCount() - start, 100u);
 
   // The dialog signalled and then took the event away: a cancel stays a cancel.
-  g_cancelSignalled = 1;
+  SignalCancel();
   EXPECT_TRUE(PollCancel());
 }
 
 TEST(ProgressLink, PollOnAHandleThatCannotBeWaitedOnGoesOnAtOnce) {
   CancelEventScope cancel;
   // A handle value that names no object: the wait fails at once, which is no cancel.
-  g_cancelEvent = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFF0));
+  AttachCancelEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFF0)));
   const DWORD start = GetTickCount();
   const bool stopped = PollCancel();
-  g_cancelEvent = cancel.event();
+  AttachCancelEvent(cancel.event());
   EXPECT_FALSE(stopped);
   EXPECT_LT(GetTickCount() - start, 95u);
 }

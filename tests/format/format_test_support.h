@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
-#include "extract/payload_writer.h"
+#include "format/merge_format.h"
+#include "format/payload_writer.h"
 
 inline PayloadEntry MakeEntry(const std::string& relativePath, const std::string& contents, uint32_t seed = 1) {
   PayloadEntry entry;

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
+#include "format/name_rules.h"
 #include "format_test_support.h"
 
 namespace {

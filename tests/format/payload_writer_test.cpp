@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
-#include "extract/payload_writer.h"
+#include "format/merge_format.h"
+#include "format/payload_writer.h"
 #include "format_test_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 #include "extract_fixtures.h"
 #include "hostile_support.h"
 #include "setup_program_support.h"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "cli.h"
-#include "extract/merge_format.h"
-#include "extract/payload_writer.h"
+#include "format/merge_format.h"
+#include "format/payload_writer.h"
 #include "extract_fixtures.h"
 #include "hostile_support.h"
 #include "setup_program_support.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 #include "extract/work_directories.h"
 #include "extract_fixtures.h"
 #include "hostile_support.h"

@@ -2,7 +2,7 @@
 // the host cannot hold are refused up front, and a failure while writing undoes the run.
 #include <gtest/gtest.h>
 
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 #include "packer_test_support.h"
 
 #ifndef _WIN32

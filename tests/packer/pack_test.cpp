@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 #include "payload_source.h"
 #include "progress_bar.h"
 #include "packer_test_support.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 #include "packer_test_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 #include "setup_session.h"
 #include "temp_folder.h"
 

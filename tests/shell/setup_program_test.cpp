@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
-#include "extract/payload_writer.h"
+#include "format/merge_format.h"
+#include "format/payload_writer.h"
 #include "extract_fixtures.h"
 #include "setup_program_support.h"
 #include "setup_session.h"

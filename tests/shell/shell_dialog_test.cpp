@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "extract/progress_link.h"
 #include "extract_fixtures.h"
 #include "shell/grace_period.h"
 #include "shell/resource_ids.h"
@@ -35,9 +36,9 @@ struct StandInWorker {
 DWORD WINAPI StandInWorkerProc(LPVOID parameter) {
   auto* worker = static_cast<StandInWorker*>(parameter);
   for (;;) {
-    HANDLE event = g_cancelEvent;
+    HANDLE event = AttachedCancelEvent();
     if (event == nullptr) {
-      if (g_cancelSignalled) break;
+      if (CancelSignalled()) break;
       Sleep(1);
     } else if (WaitForSingleObject(event, 100) == WAIT_OBJECT_0) {
       break;
@@ -49,6 +50,8 @@ DWORD WINAPI StandInWorkerProc(LPVOID parameter) {
   if (worker->stubborn) WaitForSingleObject(worker->release, INFINITE);
   return 0;
 }
+
+DWORD WINAPI EndAtOnceProc(LPVOID) { return 0; }
 
 std::string Text(HWND window) {
   char text[256] = {};
@@ -83,26 +86,26 @@ class CloseHandler : public testing::Test {
     ASSERT_NE(control_, nullptr);
     g_dialogIcon = icon_ = MakeIcon();
     ASSERT_NE(icon_, nullptr);
-    g_cancelEvent = event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(event_, nullptr);
+    AttachCancelEvent(event_);
     // A second handle on the same event, to look at it after the handler has let go of its own.
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event_, GetCurrentProcess(), &observer_, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
-    g_cancelSignalled = 0;
     worker_.control = control_;
     worker_.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
 
   // A worker that has already returned, as at the end notification of a completed run.
   void StartEndedWorker() {
-    g_workerThread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, &g_workerThreadId);
+    g_workerThread = CreateThread(nullptr, 0, EndAtOnceProc, nullptr, 0, nullptr);
     ASSERT_NE(g_workerThread, nullptr);
     WaitForSingleObject(g_workerThread, INFINITE);
   }
 
   void StartWorker(bool stubborn) {
     worker_.stubborn = stubborn;
-    g_workerThread = CreateThread(nullptr, 0, StandInWorkerProc, &worker_, 0, &g_workerThreadId);
+    g_workerThread = CreateThread(nullptr, 0, StandInWorkerProc, &worker_, 0, nullptr);
     ASSERT_NE(g_workerThread, nullptr);
   }
 
@@ -115,8 +118,7 @@ class CloseHandler : public testing::Test {
     }
     g_workerThread = nullptr;
     g_dialogIcon = nullptr;
-    g_cancelEvent = nullptr;
-    g_cancelSignalled = 0;
+    AttachCancelEvent(nullptr);
     CloseHandle(observer_);
     CloseHandle(worker_.release);
     DestroyWindow(control_);
@@ -151,9 +153,9 @@ TEST_F(CloseHandler, CancelDuringTheWorkSignalsWaitsAndCarriesTheWorkersUpdatesM
   EXPECT_LT(worker_.signalSeenTick - start, 200u);
   EXPECT_EQ(Text(control_), kRollbackText);
   EXPECT_EQ(WaitForSingleObject(observer_, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_EQ(g_cancelSignalled, 1);
+  EXPECT_TRUE(CancelSignalled());
   // The worker had ended when the wait was over, so its event is closed and gone from the state.
-  EXPECT_EQ(g_cancelEvent, nullptr);
+  EXPECT_EQ(AttachedCancelEvent(), nullptr);
   EXPECT_FALSE(HandleIsOpen(event_));
   EXPECT_EQ(g_dialogIcon, nullptr);
   ICONINFO info;
@@ -168,7 +170,7 @@ TEST_F(CloseHandler, WorkerStillRunningAfterTheGracePeriodKeepsAValidEvent) {
 
   EXPECT_EQ(worker_.updated, 1);
   EXPECT_TRUE(WorkerStillActive());
-  EXPECT_EQ(g_cancelEvent, nullptr);
+  EXPECT_EQ(AttachedCancelEvent(), nullptr);
   // Left open for the worker: it can never wait on a released or reused handle.
   ASSERT_TRUE(HandleIsOpen(event_));
   EXPECT_EQ(WaitForSingleObject(event_, 0), static_cast<DWORD>(WAIT_OBJECT_0));
@@ -177,7 +179,7 @@ TEST_F(CloseHandler, WorkerStillRunningAfterTheGracePeriodKeepsAValidEvent) {
   // A second request while the worker still runs waits again, releases nothing and quits again.
   EXPECT_GE(Close(WM_CLOSE), kGracePeriodMs);
   EXPECT_TRUE(HandleIsOpen(event_));
-  EXPECT_EQ(g_cancelSignalled, 1);
+  EXPECT_TRUE(CancelSignalled());
   EXPECT_EQ(TakeQuitCode(), kSetupExitCode);
 
   SetEvent(worker_.release);
@@ -192,8 +194,8 @@ TEST_F(CloseHandler, EndedWorkerMeansNoSignalAndNoWait) {
 
   EXPECT_LT(Close(WM_DESTROY), kNoWaitLimitMs);
   EXPECT_EQ(WaitForSingleObject(observer_, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "not signalled";
-  EXPECT_EQ(g_cancelSignalled, 0);
-  EXPECT_EQ(g_cancelEvent, nullptr);
+  EXPECT_FALSE(CancelSignalled());
+  EXPECT_EQ(AttachedCancelEvent(), nullptr);
   EXPECT_FALSE(HandleIsOpen(event_));
   EXPECT_EQ(TakeQuitCode(), kSetupExitCode);
 
@@ -222,7 +224,7 @@ TEST(SetupDialog, WithoutTemporaryPathStaysIdleAsTheTemplateMadeIt) {
   ASSERT_NE(dialog, nullptr);
 
   EXPECT_EQ(g_workerThread, nullptr);
-  EXPECT_EQ(g_cancelEvent, nullptr);
+  EXPECT_EQ(AttachedCancelEvent(), nullptr);
   EXPECT_EQ(Text(dialog), "Setup");
   ASSERT_NE(g_dialogIcon, nullptr);
   EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0)), g_dialogIcon);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
 
 struct SourceFile {
   std::string relativePath;  // backslash-separated, as the payload stores it

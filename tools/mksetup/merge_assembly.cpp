@@ -1,19 +1,18 @@
 #include "merge_assembly.h"
 
-
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 #include "host_files.h"
-#include "name_rules.h"
+#include "name_problems.h"
 #include "tool_error.h"
 
 namespace {
 
 constexpr uint64_t kFourGiB = uint64_t{1} << 32;
 
-uint64_t MergeFileLength(const std::vector<SourceFile>& files) {
-  uint64_t length = kHeaderSize + static_cast<uint64_t>(kEntrySize) * files.size();
-  for (const SourceFile& file : files) length += file.size;
-  return length;
+uint64_t FolderMergeFileLength(const std::vector<SourceFile>& files) {
+  uint64_t contents = 0;
+  for (const SourceFile& file : files) contents += file.size;
+  return MergeFileLength(files.size(), contents);
 }
 
 void CheckFile(const SourceFile& file) {
@@ -71,9 +70,9 @@ void CheckPackable(const std::string& folder, const FolderScan& scan, const std:
                                          "\" is a file; on Windows the names differ only in case");
   }
 
-  const uint64_t length = MergeFileLength(scan.files);
-  if (length >= kFourGiB) {
-    throw ToolError(folder, "the files add up to " + std::to_string(length - kHeaderSize - kEntrySize * scan.files.size()) +
+  const uint64_t length = FolderMergeFileLength(scan.files);
+  if (length > kMaxMergeFileLength) {
+    throw ToolError(folder, "the files add up to " + std::to_string(length - DataRegionOffset(scan.files.size())) +
                                 " bytes; with its header and entry table the data file would be " +
                                 std::to_string(length) + " bytes, and it must stay below 4 GiB");
   }
@@ -82,11 +81,11 @@ void CheckPackable(const std::string& folder, const FolderScan& scan, const std:
 
 std::vector<uint8_t> AssembleMergeFile(const std::vector<SourceFile>& files, const std::string& launchName,
                                        const ReadProgress& progress) {
-  const uint64_t length = MergeFileLength(files);
+  const uint64_t length = FolderMergeFileLength(files);
   std::vector<uint8_t> merge(static_cast<size_t>(length), 0);
   WriteMergeFileHeader(&merge[0], static_cast<uint32_t>(files.size()), launchName);
 
-  size_t dataOffset = kHeaderSize + static_cast<size_t>(kEntrySize) * files.size();
+  size_t dataOffset = static_cast<size_t>(DataRegionOffset(files.size()));
   const uint64_t dataStart = dataOffset;
   for (size_t i = 0; i < files.size(); ++i) {
     const SourceFile& file = files[i];

@@ -1,6 +1,6 @@
 #include "payload_check.h"
 
-#include "name_rules.h"
+#include "name_problems.h"
 #include "pe_resources.h"
 #include "tool_error.h"
 

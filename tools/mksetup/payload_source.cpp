@@ -47,7 +47,7 @@ void CheckZlibHeader(const std::vector<uint8_t>& stream, const std::string& path
 }
 
 const ResourceLanguages* FindPayloadLanguages(const ResourceTree& tree) {
-  const auto type = tree.find(ResourceName::String(kPayloadResourceType));
+  const auto type = tree.find(ResourceName::Ascii(kPayloadResourceType));
   if (type == tree.end()) return nullptr;
   const auto name = type->second.find(ResourceName::Id(kPayloadResourceId));
   if (name == type->second.end()) return nullptr;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
 
 struct PayloadStream {
   std::vector<uint8_t> bytes;

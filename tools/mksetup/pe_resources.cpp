@@ -7,8 +7,6 @@
 #include <iterator>
 #include <utility>
 
-const char16_t kPayloadResourceType[] = u"SETUP";
-
 namespace {
 
 // MZ header.
@@ -508,6 +506,12 @@ ResourceName ResourceName::String(std::u16string text) {
   return name;
 }
 
+ResourceName ResourceName::Ascii(const char* text) {
+  std::u16string units;
+  for (const char* c = text; *c != '\0'; ++c) units.push_back(static_cast<char16_t>(static_cast<unsigned char>(*c)));
+  return String(std::move(units));
+}
+
 bool operator<(const ResourceName& a, const ResourceName& b) {
   if (a.isString != b.isString) return a.isString;
   if (!a.isString) return a.id < b.id;
@@ -617,7 +621,7 @@ void SetResource(ResourceTree& tree, const ResourceName& type, const ResourceNam
 }
 
 void SetPayloadResource(ResourceTree& tree, std::vector<uint8_t> payload) {
-  const ResourceName type = ResourceName::String(kPayloadResourceType);
+  const ResourceName type = ResourceName::Ascii(kPayloadResourceType);
   const ResourceName name = ResourceName::Id(kPayloadResourceId);
   tree[type].erase(name);
   SetResource(tree, type, name, ResourceName::Id(kPayloadLanguage), ResourceData{kPayloadCodePage, std::move(payload)});

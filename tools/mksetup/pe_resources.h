@@ -17,11 +17,9 @@ class PeError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The payload resource of the setup stub: type "SETUP" (a string), name 2000, US English, and
-// code page 1252 in its data entry.
-extern const char16_t kPayloadResourceType[];
-constexpr uint16_t kPayloadResourceId = 2000;
-constexpr uint16_t kPayloadLanguage = 1033;
+#include "format/setup_identity.h"
+
+// The code page that the payload resource's data entry gives; its bytes do not depend on it.
 constexpr uint32_t kPayloadCodePage = 1252;
 
 // A resource type, name or language: an integer ID or a string of UTF-16 code units.
@@ -32,6 +30,7 @@ struct ResourceName {
 
   static ResourceName Id(uint16_t id);
   static ResourceName String(std::u16string text);
+  static ResourceName Ascii(const char* text);
 };
 
 // The order of a resource directory: strings first, then IDs ascending. Strings are compared

@@ -1,23 +1,7 @@
 #include "progress_bar.h"
 
-#include <cstdio>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
 constexpr int kBarWidth = 30;
-}
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(STDERR_FILENO) != 0;
-#endif
 }
 
 void ProgressBar::Show(const char* stage, uint64_t done, uint64_t total) {

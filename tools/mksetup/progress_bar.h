@@ -6,8 +6,6 @@
 #include <ostream>
 #include <string>
 
-bool StderrIsTerminal();
-
 class ProgressBar {
  public:
   ProgressBar(std::ostream& err, bool enabled) : err_(err), enabled_(enabled) {}

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "extract/progress_link.h"
 #include "extract/work_directories.h"
-#include "shell/shell_state.h"
 
 namespace {
 
@@ -39,13 +39,11 @@ ExtractionDirectoryScope::~ExtractionDirectoryScope() {
 
 CancelEventScope::CancelEventScope(bool withEvent) {
   if (withEvent) event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  g_cancelEvent = event_;
-  g_cancelSignalled = 0;
+  AttachCancelEvent(event_);
 }
 
 CancelEventScope::~CancelEventScope() {
-  g_cancelEvent = nullptr;
-  g_cancelSignalled = 0;
+  AttachCancelEvent(nullptr);
   if (event_ != nullptr) CloseHandle(event_);
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
 
 // Points TMP and TEMP at `path` for as long as it lives; GetTempPathA reads them at every call.
 class TempPathScope {
@@ -33,7 +33,7 @@ class ExtractionDirectoryScope {
   ExtractionDirectoryScope& operator=(const ExtractionDirectoryScope&) = delete;
 };
 
-// A fresh, unsignalled manual-reset cancel event in g_cancelEvent, or none at all.
+// A fresh, unsignalled manual-reset cancel event attached to the progress link, or none at all.
 class CancelEventScope {
  public:
   explicit CancelEventScope(bool withEvent = true);

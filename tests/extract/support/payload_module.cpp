@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/shell_state.h"
+#include "extract/progress_link.h"
+#include "format/setup_identity.h"
 
 namespace {
 
 constexpr char kHostProgram[] = "launch_probe.exe";
-constexpr WORD kPayloadLanguage = 1033;
 
 }  // namespace
 
@@ -20,7 +20,7 @@ std::string BesideTestProgram(const std::string& name) {
 }
 
 PayloadModule::PayloadModule(const std::string& folder, const std::vector<uint8_t>& payload, bool withResource)
-    : path_(folder + "\\payload_host.exe"), savedInstance_(g_instance) {
+    : path_(folder + "\\payload_host.exe"), savedModule_(AttachedPayloadModule()) {
   if (!CopyFileA(BesideTestProgram(kHostProgram).c_str(), path_.c_str(), FALSE)) {
     ADD_FAILURE() << "cannot copy the host program: " << GetLastError();
     return;
@@ -31,7 +31,7 @@ PayloadModule::PayloadModule(const std::string& folder, const std::vector<uint8_
       ADD_FAILURE() << "BeginUpdateResourceA failed: " << GetLastError();
       return;
     }
-    const BOOL added = UpdateResourceA(update, "SETUP", MAKEINTRESOURCEA(2000), kPayloadLanguage,
+    const BOOL added = UpdateResourceA(update, kPayloadResourceType, MAKEINTRESOURCEA(kPayloadResourceId), kPayloadLanguage,
                                        const_cast<uint8_t*>(payload.data()), static_cast<DWORD>(payload.size()));
     if (!EndUpdateResourceA(update, !added) || !added) {
       ADD_FAILURE() << "adding the payload resource failed: " << GetLastError();
@@ -43,11 +43,11 @@ PayloadModule::PayloadModule(const std::string& folder, const std::vector<uint8_
     ADD_FAILURE() << "LoadLibraryExA failed: " << GetLastError();
     return;
   }
-  g_instance = module_;
+  AttachPayloadModule(module_);
 }
 
 PayloadModule::~PayloadModule() {
-  g_instance = savedInstance_;
+  AttachPayloadModule(savedModule_);
   if (module_ != nullptr) FreeLibrary(module_);
   DeleteFileA(path_.c_str());
 }

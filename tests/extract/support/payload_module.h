@@ -24,7 +24,7 @@ class PayloadModule {
  private:
   std::string path_;
   HMODULE module_ = nullptr;
-  HINSTANCE savedInstance_ = nullptr;
+  HMODULE savedModule_ = nullptr;
 };
 
 // The full path of a program built beside the running test program.

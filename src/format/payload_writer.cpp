@@ -1,4 +1,4 @@
-#include "extract/payload_writer.h"
+#include "format/payload_writer.h"
 
 #include <zlib.h>
 
@@ -7,8 +7,6 @@
 #include <stdexcept>
 
 namespace {
-
-constexpr uint64_t kMaxOffset = 0xFFFFFFFFu;
 
 void WriteFileTime(uint8_t* bytes, const FileTime& time) {
   WriteLittleEndian32(bytes, time.lowDateTime);
@@ -22,15 +20,15 @@ void WriteNameField(uint8_t* field, const std::string& name, const char* what) {
   std::memcpy(field, name.data(), name.size());
 }
 
-uint64_t MergeFileLength(const std::vector<PayloadEntry>& entries) {
-  uint64_t length = kHeaderSize + static_cast<uint64_t>(kEntrySize) * entries.size();
-  if (length > kMaxOffset) throw std::invalid_argument("the entry table would reach 4 GiB");
+uint64_t CheckedMergeFileLength(const std::vector<PayloadEntry>& entries) {
+  uint64_t length = DataRegionOffset(entries.size());
+  if (length > kMaxMergeFileLength) throw std::invalid_argument("the entry table would reach 4 GiB");
   for (const PayloadEntry& entry : entries) {
-    if (entry.contents.size() > kMaxOffset) {
+    if (entry.contents.size() > kMaxMergeFileLength) {
       throw std::invalid_argument("the contents of " + entry.relativePath + " do not fit a 32-bit size");
     }
     length += entry.contents.size();
-    if (length > kMaxOffset) throw std::invalid_argument("the merge data file would reach 4 GiB");
+    if (length > kMaxMergeFileLength) throw std::invalid_argument("the merge data file would reach 4 GiB");
   }
   return length;
 }
@@ -62,10 +60,10 @@ void WriteMergeFileEntry(uint8_t* record, uint32_t index, const FileTime& creati
 }
 
 std::vector<uint8_t> BuildMergeFile(const std::string& launchName, const std::vector<PayloadEntry>& entries) {
-  std::vector<uint8_t> file(static_cast<size_t>(MergeFileLength(entries)), 0);
+  std::vector<uint8_t> file(static_cast<size_t>(CheckedMergeFileLength(entries)), 0);
   WriteMergeFileHeader(&file[0], static_cast<uint32_t>(entries.size()), launchName);
 
-  size_t dataOffset = kHeaderSize + static_cast<size_t>(kEntrySize) * entries.size();
+  size_t dataOffset = static_cast<size_t>(DataRegionOffset(entries.size()));
   for (size_t i = 0; i < entries.size(); ++i) {
     const PayloadEntry& entry = entries[i];
     WriteMergeFileEntry(&file[kHeaderSize + kEntrySize * i], static_cast<uint32_t>(i), entry.creationTime,
@@ -80,7 +78,7 @@ std::vector<uint8_t> BuildMergeFile(const std::string& launchName, const std::ve
 }
 
 std::vector<uint8_t> CompressPayload(const std::vector<uint8_t>& mergeFile) {
-  if (mergeFile.size() > kMaxOffset) throw std::invalid_argument("the merge data file reaches 4 GiB");
+  if (mergeFile.size() > kMaxMergeFileLength) throw std::invalid_argument("the merge data file reaches 4 GiB");
 
   z_stream stream{};
   // Level 9 with the 32 KiB window is what makes the header read 0x78 0xDA.
@@ -91,7 +89,7 @@ std::vector<uint8_t> CompressPayload(const std::vector<uint8_t>& mergeFile) {
   // The bound of an input close to 4 GiB wraps where uLong has 32 bits (Windows) and outgrows
   // avail_out where it has 64.
   const uLong bound = deflateBound(&stream, static_cast<uLong>(mergeFile.size()));
-  if (bound < mergeFile.size() || static_cast<uint64_t>(bound) > kMaxOffset) {
+  if (bound < mergeFile.size() || static_cast<uint64_t>(bound) > kMaxMergeFileLength) {
     deflateEnd(&stream);
     throw std::invalid_argument("the merge data file is too large to compress in one piece");
   }

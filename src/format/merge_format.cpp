@@ -1,65 +1,13 @@
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
 
 #include <cstring>
+
+#include "format/name_rules.h"
 
 namespace {
 
 FileTime ReadFileTime(const uint8_t* bytes) {
   return FileTime{ReadLittleEndian32(bytes), ReadLittleEndian32(bytes + 4)};
-}
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Characters that no Windows file name may hold; the colon also stands for drives and streams.
-bool IsForbiddenCharacter(unsigned char c) {
-  return c < 0x20 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*';
-}
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualsIgnoringAsciiCase(const char* text, uint32_t length, const char* upper) {
-  if (std::strlen(upper) != length) return false;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (AsciiUpper(text[i]) != upper[i]) return false;
-  }
-  return true;
-}
-
-// Windows drops trailing dots and spaces from a name, so a component made only of dots and spaces
-// with at least two dots ("..", "...", ".. ", ". .") can end up as "..". A lone "." stays harmless.
-bool CouldResolveToParent(const char* component, uint32_t length) {
-  uint32_t dots = 0;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (component[i] == '.') {
-      ++dots;
-    } else if (component[i] != ' ') {
-      return false;
-    }
-  }
-  return dots >= 2;
-}
-
-// Device names win over files whatever follows them after a dot and whatever trailing spaces
-// they carry: "con.txt", "NUL .log" and "aux." all open a device.
-bool IsReservedDeviceName(const char* component, uint32_t length) {
-  uint32_t base = 0;
-  while (base < length && component[base] != '.') ++base;
-  while (base > 0 && component[base - 1] == ' ') --base;
-
-  static const char* const kPlainDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* device : kPlainDevices) {
-    if (EqualsIgnoringAsciiCase(component, base, device)) return true;
-  }
-  if (base != 4 || !(EqualsIgnoringAsciiCase(component, 3, "COM") || EqualsIgnoringAsciiCase(component, 3, "LPT"))) {
-    return false;
-  }
-  // Windows counts the code page 1252 superscripts one, two and three as port digits.
-  const unsigned char digit = static_cast<unsigned char>(component[3]);
-  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
-}
-
-bool IsAcceptableComponent(const char* component, uint32_t length) {
-  return !CouldResolveToParent(component, length) && !IsReservedDeviceName(component, length);
 }
 
 bool FitsFullPath(uint32_t directoryLength, uint32_t nameLength) {
@@ -97,23 +45,6 @@ MergeFileEntry ReadMergeFileEntry(const uint8_t* record) {
 uint32_t NameFieldLength(const uint8_t* field) {
   const void* nul = std::memchr(field, 0, kNameFieldSize);
   return nul ? static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - field) : kNameFieldSize;
-}
-
-bool IsContainedRelativePath(const char* name, uint32_t length) {
-  // A leading separator reaches the root; a trailing one names a folder, which no entry can be.
-  if (length == 0 || IsSeparator(name[0]) || IsSeparator(name[length - 1])) return false;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (IsForbiddenCharacter(static_cast<unsigned char>(name[i]))) return false;
-  }
-  // Windows file calls take the forward slash as a separator too, so both split components here.
-  uint32_t start = 0;
-  for (uint32_t i = 0; i <= length; ++i) {
-    if (i == length || IsSeparator(name[i])) {
-      if (!IsAcceptableComponent(name + start, i - start)) return false;
-      start = i + 1;
-    }
-  }
-  return true;
 }
 
 MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t extractionDirectoryLength) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
 
 struct PayloadEntry {
   std::string relativePath;

@@ -1,16 +1,16 @@
-#include "name_rules.h"
+#include "name_problems.h"
 
 #include <cstdio>
 #include <map>
 
-#include "extract/merge_format.h"
+#include "format/merge_format.h"
+#include "format/name_rules.h"
+#include "format/setup_identity.h"
 
-const char kAssumedExtractionFolder[] =
-    "C:\\Users\\<20 characters>\\AppData\\Local\\Temp\\{93BE7657-D655-425A-8E7A-F7D9392A5939}\\";
+const std::string kAssumedExtractionFolder =
+    std::string("C:\\Users\\<20 characters>\\AppData\\Local\\Temp\\") + kExtractionFolderName + "\\";
 
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -23,7 +23,7 @@ std::string ByteText(unsigned char byte) {
 std::vector<std::string> Components(const std::string& name) {
   std::vector<std::string> components(1);
   for (char c : name) {
-    if (IsSeparator(c)) {
+    if (IsNameSeparator(c)) {
       components.emplace_back();
     } else {
       components.back() += c;
@@ -35,11 +35,10 @@ std::vector<std::string> Components(const std::string& name) {
 std::string ForbiddenCharacterProblem(const std::string& name) {
   for (char c : name) {
     const unsigned char byte = static_cast<unsigned char>(c);
+    if (!IsForbiddenNameCharacter(byte)) continue;
     if (byte < 0x20) return "contains the control character " + ByteText(byte) + ", which Windows does not allow in file names";
     if (c == ':') return "contains ':', which Windows takes for a drive or a stream";
-    if (c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') {
-      return std::string("contains '") + c + "', which Windows does not allow in file names";
-    }
+    return std::string("contains '") + c + "', which Windows does not allow in file names";
   }
   return std::string();
 }
@@ -48,7 +47,7 @@ std::string ForbiddenCharacterProblem(const std::string& name) {
 
 std::string WindowsNameProblem(const std::string& name) {
   if (name.empty()) return "is empty";
-  if (IsSeparator(name[0])) return "begins with a separator, so it would leave the extraction folder";
+  if (IsNameSeparator(name[0])) return "begins with a separator, so it would leave the extraction folder";
   std::string problem = ForbiddenCharacterProblem(name);
   if (!problem.empty()) return problem;
   for (const std::string& component : Components(name)) {

@@ -20,6 +20,15 @@ constexpr uint32_t kEntrySizeHighOffset = 28;
 constexpr uint32_t kEntrySizeLowOffset = 32;
 constexpr uint32_t kEntryRelativePathOffset = 36;
 
+// Where the data region begins and how long the whole file is, in 64 bits so that nothing wraps:
+// the header, 296 bytes per entry, then every entry's contents back to back.
+constexpr uint64_t DataRegionOffset(uint64_t entryCount) { return kHeaderSize + uint64_t{kEntrySize} * entryCount; }
+constexpr uint64_t MergeFileLength(uint64_t entryCount, uint64_t contentBytes) {
+  return DataRegionOffset(entryCount) + contentBytes;
+}
+// Every size and offset in the file and in the setup program is 32-bit.
+constexpr uint64_t kMaxMergeFileLength = 0xFFFFFFFFu;
+
 // launchName and relativePath, terminating NUL included; also the size of every full-path buffer.
 constexpr uint32_t kNameFieldSize = 260;
 // The longest full path (extraction directory + name) that fits a 260-byte buffer with its NUL.
@@ -83,10 +92,3 @@ MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t 
 
 // The message box text for a failed check; the empty text for kOk.
 const char* MergeCheckMessage(MergeCheck check);
-
-// A relativePath or launchName that stays below the extraction directory: not empty, no drive or
-// other colon, no leading or trailing separator, no component that Windows resolves to the parent,
-// no reserved device name, no character that Windows forbids in file names. Both '\\' and '/' split
-// components here, since the Windows file calls accept both. `name` holds `length` bytes without
-// the NUL.
-bool IsContainedRelativePath(const char* name, uint32_t length);

@@ -8,7 +8,7 @@
 
 // The stub unpacks below %TEMP%\{93BE7657-D655-425A-8E7A-F7D9392A5939}\. Path lengths are judged
 // under a typical temporary folder, C:\Users\<a 20-character user name>\AppData\Local\Temp\.
-extern const char kAssumedExtractionFolder[];
+extern const std::string kAssumedExtractionFolder;
 constexpr uint32_t kAssumedExtractionFolderLength = 88;
 
 // Why Windows or the setup program would refuse `name` as an entry's relativePath or as the launch

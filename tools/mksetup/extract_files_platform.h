@@ -1,0 +1,53 @@
+// What each host gives the shared extraction: how it spells and compares the entries' names, the
+// check of what already lies on their way, and the writing and removing of one entry's file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "payload_source.h"
+
+// An entry as the host names it: its folders and its file name, already in the host's encoding.
+struct HostEntry {
+  std::vector<std::string> folders;
+  std::string fileName;
+  std::string shownPath;  // the folder joined with the entry, for messages
+};
+
+// Why the host cannot spell `name` although the setup program would take it; empty when it can.
+std::string HostEncodingProblem(const std::string& name);
+
+// One component of an entry's name in the host's encoding.
+std::string HostName(const std::string& part);
+
+// Two names that the host takes for one file have the same key.
+std::string HostNameKey(const std::string& name);
+
+// `part` below `folder`, as messages show it.
+std::string JoinShown(const std::string& folder, const std::string& part);
+
+// Refuses up front what the writing would refuse later: a folder on an entry's way that is a file
+// or a link, and an entry that is a folder already.
+void CheckRoutes(const std::vector<HostEntry>& plan, const std::string& folder);
+
+// The folder of one extraction, created if missing. Each entry's contents go into a fresh file
+// beside the target, which then replaces the target's name, so no link that was there is ever
+// written through.
+class ExtractionFolder {
+ public:
+  explicit ExtractionFolder(const std::string& folder);
+  ~ExtractionFolder();
+  ExtractionFolder(const ExtractionFolder&) = delete;
+  ExtractionFolder& operator=(const ExtractionFolder&) = delete;
+
+  void Write(const HostEntry& entry, const StoredEntry& stored, const uint8_t* contents);
+  // Best effort, for undoing after a failure.
+  void Remove(const HostEntry& entry);
+
+ private:
+  std::string folder_;
+  // Where the host can, the folder is opened once, so that every entry lands in that very folder
+  // whatever happens to its name meanwhile; -1 where it cannot.
+  int root_ = -1;
+};

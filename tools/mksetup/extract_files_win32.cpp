@@ -1,0 +1,119 @@
+#include "extract_files_platform.h"
+
+#include <windows.h>
+
+#include "host_files.h"
+#include "host_files_win32.h"
+#include "name_problems.h"
+#include "tool_error.h"
+
+namespace {
+
+// The name each entry's contents are written under before they take the entry's name: short, so
+// that it fits wherever the entry's own name does.
+std::string TemporaryName() { return ".mksetup-" + std::to_string(GetCurrentProcessId()) + ".tmp"; }
+
+std::wstring WideJoin(const std::wstring& folder, const std::string& part) {
+  std::wstring joined = folder;
+  if (!joined.empty() && joined.back() != L'\\' && joined.back() != L'/') joined += L'\\';
+  return joined + WidePath(part);
+}
+
+bool IsLinkOrNotFolder(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+void CheckRoutes(const std::vector<HostEntry>& plan, const std::string& folder) {
+  for (const HostEntry& entry : plan) {
+    std::wstring path = WidePath(folder);
+    std::string shown = folder;
+    bool exists = true;
+    for (const std::string& part : entry.folders) {
+      path = WideJoin(path, part);
+      shown = JoinShown(shown, part);
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) {
+        exists = false;
+        break;
+      }
+      if (IsLinkOrNotFolder(attributes)) throw ToolError(shown, "is not a plain folder (a file, a link or a junction); nothing is written through it");
+    }
+    if (!exists) continue;
+    const DWORD attributes = GetFileAttributesW(WideJoin(path, entry.fileName).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+      throw ToolError(entry.shownPath, "is a folder, a link or a junction; it is not replaced");
+    }
+  }
+}
+
+namespace {
+
+std::wstring MakeFolders(const HostEntry& entry, const std::string& folder) {
+  std::wstring path = WidePath(folder);
+  std::string shown = folder;
+  for (const std::string& part : entry.folders) {
+    path = WideJoin(path, part);
+    shown = JoinShown(shown, part);
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      throw ToolError(shown, "cannot create the folder: " + LastErrorText());
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsLinkOrNotFolder(attributes)) {
+      throw ToolError(shown, "is not a plain folder (a file, a link or a junction); nothing is written through it");
+    }
+  }
+  return path;
+}
+
+}  // namespace
+
+std::string HostEncodingProblem(const std::string&) { return std::string(); }
+
+std::string HostName(const std::string& part) { return part; }
+
+std::string HostNameKey(const std::string& name) { return FoldCase(name); }
+
+std::string JoinShown(const std::string& folder, const std::string& part) {
+  if (folder.empty() || folder.back() == '\\' || folder.back() == '/') return folder + part;
+  return folder + '\\' + part;
+}
+
+void ExtractionFolder::Write(const HostEntry& entry, const StoredEntry& stored, const uint8_t* contents) {
+  const std::wstring parent = MakeFolders(entry, folder_);
+  const std::wstring target = WideJoin(parent, entry.fileName);
+  const std::wstring temporary = WideJoin(parent, TemporaryName());
+  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw ToolError(entry.shownPath, "cannot create: " + LastErrorText());
+  DWORD written = 0;
+  const BOOL wrote = WriteFile(file, contents, stored.fields.sizeLow, &written, nullptr);
+  std::string failure;
+  if (!wrote || written != stored.fields.sizeLow) failure = "cannot write: " + LastErrorText();
+  FILETIME creation{stored.fields.creationTime.lowDateTime, stored.fields.creationTime.highDateTime};
+  FILETIME access{stored.fields.lastAccessTime.lowDateTime, stored.fields.lastAccessTime.highDateTime};
+  FILETIME write{stored.fields.lastWriteTime.lowDateTime, stored.fields.lastWriteTime.highDateTime};
+  if (failure.empty() && !SetFileTime(file, &creation, &access, &write)) failure = "cannot set its times: " + LastErrorText();
+  if (!CloseHandle(file) && failure.empty()) failure = "cannot write: " + LastErrorText();
+  if (failure.empty() && !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    failure = "cannot replace: " + LastErrorText();
+  }
+  if (!failure.empty()) {
+    DeleteFileW(temporary.c_str());  // best effort: the failure above is what gets reported
+    throw ToolError(entry.shownPath, failure);
+  }
+}
+
+void ExtractionFolder::Remove(const HostEntry& entry) {
+  std::wstring path = WidePath(folder_);
+  for (const std::string& part : entry.folders) path = WideJoin(path, part);
+  DeleteFileW(WideJoin(path, entry.fileName).c_str());  // best effort: undoing after a failure
+}
+
+ExtractionFolder::ExtractionFolder(const std::string& folder) : folder_(folder) {
+  if (!CreateDirectoryW(WidePath(folder).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    throw ToolError(folder, "cannot create the folder: " + LastErrorText());
+  }
+}
+
+ExtractionFolder::~ExtractionFolder() = default;
