@@ -11,6 +11,15 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+# The shipped flavour's win32 thread model has no std::mutex, on which GoogleTest builds one class.
+include(CheckCXXSourceCompiles)
+check_cxx_source_compiles("#include <mutex>\nstd::mutex m;\nint main() { return 0; }" SETUP_HAS_STD_MUTEX)
+if(NOT SETUP_HAS_STD_MUTEX)
+  set(shim ${CMAKE_CURRENT_LIST_DIR}/../tests/support/win32_thread_model)
+  target_include_directories(gtest BEFORE PUBLIC ${shim})
+  target_sources(gtest PRIVATE ${shim}/gtest_notification.cpp)
+endif()
+
 if(WIN32)
   set(SETUP_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
   add_test(NAME wine_prefix_start COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-prefix.sh start)
