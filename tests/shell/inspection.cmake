@@ -1,6 +1,5 @@
-# The shipped 32-bit programs cannot run on this host; they are inspected instead: headers, imports
-# against what Windows 2000 exports, and every resource byte by byte.
-include(${CMAKE_CURRENT_LIST_DIR}/sample_program.cmake)
+# The shipped 32-bit programs inspected as files, besides being run: headers, imports against what
+# Windows 2000 exports, and every resource byte by byte.
 set(inspect ${CMAKE_CURRENT_LIST_DIR}/inspect_shipped_program.sh)
 set(known_imports ${CMAKE_CURRENT_LIST_DIR}/windows2000_imports.txt)
 add_test(NAME shipped_stub_inspection
