@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "extract/entry_unpacker.h"
 #include "format/merge_format.h"
@@ -22,16 +21,13 @@ constexpr char kTempCreateFailed[] = "Failed to create temporary data file, extr
 constexpr char kDecompressFailed[] = "Failed to decompress the data, extraction process aborted.";
 constexpr char kTempReadFailed[] = "Failed to read temporary data file, extraction process aborted.";
 constexpr char kNoData[] = "No data in the decompressed data file, extraction process aborted.";
+constexpr char kNoMemory[] = "Not enough memory to hold the data file, extraction process aborted.";
 
 // How the stages end: straight to the cleanup, or through the rollback first.
 enum class StagesEnd { kCleanup, kRollBack };
 
-// A block that cannot be had leaves through the fault guard, like any other fault.
-uint8_t* AllocateZeroed(uint32_t size) {
-  void* block = LocalAlloc(LPTR, size);
-  if (block == nullptr) throw std::bad_alloc();
-  return static_cast<uint8_t*>(block);
-}
+// A zero-filled block, or null when the process has no room for it.
+uint8_t* AllocateZeroed(uint32_t size) { return static_cast<uint8_t*>(LocalAlloc(LPTR, size)); }
 
 void FreeBlock(uint8_t*& block) {
   if (block != nullptr) LocalFree(block);
@@ -107,7 +103,10 @@ bool LoadMergeFile(WorkerState& state) {
   }
   if (length == 0) return Fail(state, kNoData);
 
+  // The whole file is held at once, beside the payload mapped with the program: a large one runs a
+  // 32-bit process out of address space, and a run that ended without a word would look like success.
   state.mergeData = AllocateZeroed(length);
+  if (state.mergeData == nullptr) return Fail(state, kNoMemory);
   state.mergeLength = length;
   SetFilePointer(file, 0, nullptr, FILE_BEGIN);
   DWORD read = 0;
@@ -129,6 +128,7 @@ bool TakeEntryTable(WorkerState& state) {
   // The check has made sure that the table lies within the block, so the product fits 32 bits.
   const uint32_t tableSize = state.header.entryCount * kEntrySize;
   state.entryTable = AllocateZeroed(tableSize);
+  if (state.entryTable == nullptr) return Fail(state, kNoMemory);
   std::memcpy(state.entryTable, state.mergeData + kHeaderSize, tableSize);
   state.dataCursor = kHeaderSize + tableSize;
   state.currentEntry = 0;

@@ -88,6 +88,36 @@ Lines Join(std::initializer_list<Lines> parts) {
   return all;
 }
 
+// Reserves the free address space in blocks of `smallest` bytes and up, so that no block of twice
+// that size can be had while it lives; smaller blocks still can. Nothing is committed.
+class AddressSpaceSqueeze {
+ public:
+  explicit AddressSpaceSqueeze(SIZE_T smallest) {
+    for (SIZE_T block = kLargestBlock; block >= smallest; block /= 2) {
+      while (void* reserved = VirtualAlloc(nullptr, block, MEM_RESERVE, PAGE_NOACCESS)) {
+        reservations_.push_back(reserved);
+      }
+    }
+  }
+  ~AddressSpaceSqueeze() {
+    for (void* reserved : reservations_) VirtualFree(reserved, 0, MEM_RELEASE);
+  }
+  AddressSpaceSqueeze(const AddressSpaceSqueeze&) = delete;
+  AddressSpaceSqueeze& operator=(const AddressSpaceSqueeze&) = delete;
+
+  // Whether a block of `size` bytes could still be had.
+  static bool Fits(SIZE_T size) {
+    void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+    return block != nullptr;
+  }
+
+ private:
+  static constexpr SIZE_T kLargestBlock = SIZE_T{1} << 30;
+
+  std::vector<void*> reservations_;
+};
+
 class ExtractionWorker : public testing::Test {
  protected:
   ExtractionWorker() : temp_(folder_.path().string() + "\\"), tempPath_(temp_) {
@@ -323,6 +353,28 @@ TEST_F(ExtractionWorker, MergeFilesFailingTheBoundsChecksWriteNothing) {
     EXPECT_FALSE(FileExists(temp_ + "evil.txt"));
     EXPECT_FALSE(DirectoryExists(WorkDirectory()));
   }
+}
+
+// A 32-bit process runs out of room for a large merge data file long before Windows runs out of
+// memory; the user must be told instead of seeing a run that ends as if it had succeeded.
+TEST_F(ExtractionWorker, MergeFileWithoutRoomInTheAddressSpaceIsReportedAndWritesNothing) {
+  if (sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit process does not run out of address space";
+  constexpr SIZE_T kSqueezeFrom = 16u << 20;
+  const std::vector<uint8_t> payload =
+      Payload("", {Entry("small.txt", "fits"), Entry("zeros.bin", std::vector<uint8_t>(2 * kSqueezeFrom), 2)});
+  PayloadModule module(folder_.path().string(), payload);
+  ASSERT_TRUE(module.loaded());
+  {
+    AddressSpaceSqueeze squeeze(kSqueezeFrom);
+    ASSERT_FALSE(AddressSpaceSqueeze::Fits(2 * kSqueezeFrom));
+    dialog_.RunThreadProc(ExtractionThreadProc);
+  }
+
+  const Lines expected = Join(
+      {StagesUpToLoading(), {"box Not enough memory to hold the data file, extraction process aborted."}, Cleanup()});
+  EXPECT_EQ(dialog_.Lines(), expected);
+  ExpectCleanEnd();
+  EXPECT_TRUE(FolderContents(Extracted()).empty());
 }
 
 TEST_F(ExtractionWorker, ZeroSizeEntryRollsBackTheEntriesBeforeIt) {
