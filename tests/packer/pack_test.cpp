@@ -392,6 +392,28 @@ TEST(PackRefusals, SizesOf4GiBAreRefusedBeforeReading) {
                          "be 4294967504 bytes, and it must stay below 4 GiB\n");
 }
 
+
+// The data file here is one byte above what a 32-bit setup program can hold (a header of 264
+// bytes and one entry of 296 besides the contents); a sparse file costs nothing to scan.
+constexpr uint64_t kAboveThe32BitLimit = 469762048 + 1 - 264 - 296;
+
+TEST(PackRefusals, A32BitStubRefusesADataFileItsProgramCouldNotHoldAndA64BitOneTakesIt) {
+  TempFolder folder;
+  const std::string big = folder.File("in/big.bin");
+  MakeFile(big, Bytes("x"));
+  ASSERT_EQ(truncate(big.c_str(), kAboveThe32BitLimit), 0);
+
+  ToolRun run = Mksetup({"pack", folder.File("in"), "-o", folder.File("setup.exe"), "--stub", PACKER_TEST_STUB_32});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "mksetup: " + folder.File("in") +
+                         ": the data file would be 469762049 bytes, above the 469762048 bytes (448 MiB) that a "
+                         "32-bit setup program can hold in memory; pack less, or pass a 64-bit stub with --stub\n");
+  EXPECT_FALSE(std::filesystem::exists(folder.File("setup.exe")));
+
+  run = Mksetup({"pack", folder.File("in"), "-o", folder.File("setup.exe"), "--stub", PACKER_TEST_STUB});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find(": 1 file, 469762049 bytes, compressed to "), std::string::npos) << run.out;
+}
 #endif
 
 }  // namespace

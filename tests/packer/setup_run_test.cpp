@@ -55,4 +55,26 @@ TEST(PackedProgram, UnpacksTheFolderWithItsTimesUnderWine) {
             FileTimeOf(1700000000, 300));
 }
 
+// The stub of the shipped flavour is 32-bit: its programs hold the whole data file in memory, so a
+// folder beyond that is refused before a byte of it is read (the file is sparse).
+TEST(PackedProgram, TheShipped32BitStubRefusesADataFileItsProgramCouldNotHold) {
+  if (sizeof(void*) == 8) GTEST_SKIP() << "this flavour's stub is 64-bit and takes it";
+  TempFolder folder;
+  const std::string big = folder.File("in\\big.bin");
+  MakeFile(big, Bytes("x"));
+  HANDLE file = CreateFileA(big.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size;
+  size.QuadPart = 469762048 + 1 - 264 - 296;
+  EXPECT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+  CloseHandle(file);
+
+  const ToolRun pack = Mksetup({"pack", folder.File("in"), "-o", folder.File("setup.exe"), "--stub", PACKER_TEST_STUB});
+  EXPECT_EQ(pack.exitCode, 1);
+  EXPECT_NE(pack.err.find(": the data file would be 469762049 bytes, above the 469762048 bytes (448 MiB)"),
+            std::string::npos)
+      << pack.err;
+  EXPECT_EQ(GetFileAttributesA(folder.File("setup.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace

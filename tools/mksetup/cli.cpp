@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "extract_files.h"
@@ -52,7 +53,8 @@ const char kPackHelp[] =
     "\n"
     "Refused: empty files, symbolic links and other special files, names that are not plain\n"
     "printable ASCII or that Windows would refuse or alter, names that differ only in case,\n"
-    "paths too long for a typical temporary folder, files or totals of 4 GiB or more.\n";
+    "paths too long for a typical temporary folder, files or totals of 4 GiB or more.\n"
+    "With a 32-bit stub, also a data file above 448 MiB: the program holds it in memory whole.\n";
 
 const char kPayloadHelp[] =
     "usage: mksetup payload DIR -o FILE [--launch RELPATH] [--threads N]\n"
@@ -173,12 +175,33 @@ void CheckOutputOutsideFolder(const std::string& output, const std::string& fold
   }
 }
 
-// The payload stream of a folder: scan, refusals, the data file, compression.
+// The 32-bit setup program holds the whole merge data file in one block beside the payload mapped
+// with it, so its address space runs out long before Windows' memory does. Under 32-bit Wine it
+// unpacked 536 MiB of zeros behind a tiny stream and 512 MiB behind a stream as large as the data,
+// and failed 8 MiB above each (scripts/wine32-memory-ceiling.sh). Windows lays a process out
+// differently, so the bound keeps an eighth below the lower figure.
+constexpr uint64_t kPe32MergeFileLimit = uint64_t{448} << 20;
+
+// With a 32-bit stub, a data file the program could not hold is refused before anything is read.
+void CheckFitsTheStub(const std::string& folder, const FolderScan& scan, PeFormat stubFormat) {
+  if (stubFormat != PeFormat::kPe32) return;
+  uint64_t contents = 0;
+  for (const SourceFile& file : scan.files) contents += file.size;
+  const uint64_t length = MergeFileLength(scan.files.size(), contents);
+  if (length <= kPe32MergeFileLimit) return;
+  throw ToolError(folder, "the data file would be " + std::to_string(length) + " bytes, above the " +
+                              std::to_string(kPe32MergeFileLimit) + " bytes (448 MiB) that a 32-bit setup program " +
+                              "can hold in memory; pack less, or pass a 64-bit stub with --stub");
+}
+
+// The payload stream of a folder: scan, refusals, the data file, compression. Without a stub
+// (`payload`) no stub's limit applies.
 std::vector<uint8_t> MakePayload(const Options& options, const std::string& folder, std::ostream& err,
-                                 size_t& fileCount, uint64_t& expandedSize) {
+                                 const std::optional<PeFormat>& stubFormat, size_t& fileCount, uint64_t& expandedSize) {
   const FolderScan scan = ScanFolder(folder);
   const std::string launch = PayloadName(options.launch);
   CheckPackable(folder, scan, launch);
+  if (stubFormat) CheckFitsTheStub(folder, scan, *stubFormat);
   CheckOutputOutsideFolder(options.output, folder, scan);
   for (const std::string& empty : scan.emptyFolders) {
     err << "mksetup: warning: " << empty << ": empty folder left out; a setup program carries files only\n";
@@ -203,12 +226,13 @@ int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::o
 
   std::string stubPath;
   std::vector<uint8_t> stub;
+  std::optional<PeFormat> stubFormat;
   if (withStub) {
     // The stub is read and checked first, so a wrong one fails before the long work.
     stubPath = options.stub.empty() ? FindDefaultStub() : options.stub;
     stub = ReadFileBytes(stubPath);
     try {
-      ReadPeImage(stub);
+      stubFormat = ReadPeImage(stub).format;
     } catch (const PeError& error) {
       throw ToolError(stubPath, std::string("cannot serve as the setup stub: ") + error.what());
     }
@@ -218,7 +242,7 @@ int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::o
   uint64_t expandedSize = 0;
   std::vector<uint8_t> stream;
   try {
-    stream = MakePayload(options, folder, err, fileCount, expandedSize);
+    stream = MakePayload(options, folder, err, stubFormat, fileCount, expandedSize);
   } catch (const std::bad_alloc&) {
     throw ToolError(folder, "not enough memory to pack the folder");
   }
