@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: packs the demo folder (nested folders, a file with spaces in its name, a launch
 # program of ours) into a setup program with mksetup, runs it under Wine the way a user would, and
-# shows what it did. Saves a picture of the dialog as docs/setup-dialog.png.
+# shows what it did. Saves a picture of the dialog as build/demo/setup-dialog.png; the picture in
+# docs/ is the one the README shows, refreshed by hand when the dialog changes.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -50,7 +51,6 @@ xvfb-run -a -s "-screen 0 800x600x24" bash -c '
 tr -d '\r' <"$log"
 echo "(Wine on Linux keeps no creation time of its own; for an unpacked file it reports the last-write time.)"
 
-mkdir -p docs
-convert "$demo/setup-dialog.bmp" docs/setup-dialog.png
+convert "$demo/setup-dialog.bmp" "$demo/setup-dialog.png"
 echo
-echo "Picture of the dialog: docs/setup-dialog.png"
+echo "Picture of the dialog: build/demo/setup-dialog.png"
