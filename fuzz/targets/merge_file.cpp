@@ -108,7 +108,7 @@ void WalkAcceptedBlock(const uint8_t* block, uint32_t length, uint32_t directory
 }
 
 void CheckOnce(const uint8_t* block, uint32_t length, uint32_t directoryLength) {
-  const MergeCheckResult result = CheckMergeFile(block, length, directoryLength);
+  const MergeCheckResult result = CheckMergeFile(block, length, directoryLength, kSingleByteCodePage);
   FUZZ_CHECK((result.check == MergeCheck::kOk) == (MergeCheckMessage(result.check)[0] == '\0'));
 
   // Length, header, count and table are checked before any name, so their verdict is exact.
@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // never leaves the folder.
   const uint32_t nameLength = static_cast<uint32_t>(std::min<size_t>(size, kNameFieldSize - 1));
   const char* name = reinterpret_cast<const char*>(data);
-  if (std::memchr(name, 0, nameLength) == nullptr && IsContainedRelativePath(name, nameLength)) {
+  if (std::memchr(name, 0, nameLength) == nullptr && IsContainedRelativePath(name, nameLength, kSingleByteCodePage)) {
     FUZZ_CHECK(!EscapesFolder(std::string(name, nameLength)));
   }
   return 0;

@@ -31,11 +31,12 @@ uint32_t RelativePathLength(const MergeFileEntry& entry) {
 
 // Only names that end in a NUL, fit a path buffer behind the extraction directory and stay
 // below it ever reach the file system, whether to be written or deleted.
-bool IsUsableRelativePath(const MergeFileEntry& entry) {
+bool IsUsableRelativePath(const WorkerState& state, const MergeFileEntry& entry) {
   const uint32_t length = RelativePathLength(entry);
   if (length == kNameFieldSize) return false;
   const size_t directoryLength = strnlen(g_extractionDirectory, kDirectoryPathSize);
-  return directoryLength + length <= kMaxFullPathLength && IsContainedRelativePath(entry.relativePath, length);
+  return directoryLength + length <= kMaxFullPathLength &&
+         IsContainedRelativePath(entry.relativePath, length, state.leadBytes);
 }
 
 // Clears the 260-byte buffer and puts the extraction directory and the entry's name into it. The
@@ -62,15 +63,25 @@ bool AppendToTargetPath(char* path, const char* text) {
   return true;
 }
 
+// Joins one folder name to the running path, with a backslash unless the path is empty or already
+// ends in a separator character; false when it would not fit.
+bool AppendSegment(WorkerState& state, const char* segment) {
+  const uint32_t length = static_cast<uint32_t>(std::strlen(state.targetPath));
+  const char last = length > 0 ? state.targetPath[LastCharacterStart(state.targetPath, length, state.leadBytes)] : '\0';
+  const bool endsWithSeparator = last == '\\' || last == '/';
+  return (length == 0 || endsWithSeparator || AppendToTargetPath(state.targetPath, "\\")) &&
+         AppendToTargetPath(state.targetPath, segment);
+}
+
 // Creates, fills, stamps and closes the file of one entry. False after a failure, already
 // reported; the file stays open then if it was created.
 bool UnpackEntry(WorkerState& state, const MergeFileEntry& entry) {
-  if (!IsUsableRelativePath(entry)) {
+  if (!IsUsableRelativePath(state, entry)) {
     ReportError(state.dialog, kCreateFailed);
     return false;
   }
-  if (std::memchr(entry.relativePath, '\\', RelativePathLength(entry)) != nullptr &&
-      !CreateEntryDirectories(state, entry)) {
+  const uint32_t length = RelativePathLength(entry);
+  if (FindBackslash(entry.relativePath, length, 0, state.leadBytes) != length && !CreateEntryDirectories(state, entry)) {
     return false;
   }
 
@@ -113,7 +124,7 @@ bool UnpackEntry(WorkerState& state, const MergeFileEntry& entry) {
 
 void DeleteEntryFile(const WorkerState& state, uint32_t entryIndex) {
   const MergeFileEntry entry = ReadMergeFileEntry(EntryRecord(state, entryIndex));
-  if (!IsUsableRelativePath(entry)) return;  // such a name was never written
+  if (!IsUsableRelativePath(state, entry)) return;  // such a name was never written
   char path[kNameFieldSize];
   FormatEntryPath(path, entry);
   DeleteFileA(path);  // a file that is not there is no concern of the rollback
@@ -141,21 +152,19 @@ bool CreateEntryDirectories(WorkerState& state, const MergeFileEntry& entry) {
   std::memset(state.targetPath, 0, sizeof(state.targetPath));
   std::memcpy(state.targetPath, g_extractionDirectory, strnlen(g_extractionDirectory, kDirectoryPathSize - 1));
   std::memset(state.segment, 0, sizeof(state.segment));
-  std::memcpy(state.segment, entry.relativePath, strnlen(entry.relativePath, kNameFieldSize - 1));
+  const uint32_t nameLength = static_cast<uint32_t>(strnlen(entry.relativePath, kNameFieldSize - 1));
+  std::memcpy(state.segment, entry.relativePath, nameLength);
 
-  char* cursor = state.segment;
-  for (char* backslash = std::strchr(cursor, '\\'); backslash != nullptr; backslash = std::strchr(cursor, '\\')) {
-    *backslash = '\0';
-    const size_t length = std::strlen(state.targetPath);
-    const bool endsWithSeparator =
-        length > 0 && (state.targetPath[length - 1] == '\\' || state.targetPath[length - 1] == '/');
-    const bool fits = (length == 0 || endsWithSeparator || AppendToTargetPath(state.targetPath, "\\")) &&
-                      AppendToTargetPath(state.targetPath, cursor);
-    if (!fits || (!CreateDirectoryA(state.targetPath, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)) {
+  // On a double-byte code page a backslash byte may be the second half of a letter: only a
+  // backslash that is a character of its own ends a folder.
+  for (uint32_t start = 0, end = FindBackslash(state.segment, nameLength, 0, state.leadBytes); end != nameLength;
+       start = end + 1, end = FindBackslash(state.segment, nameLength, start, state.leadBytes)) {
+    state.segment[end] = '\0';
+    if (!AppendSegment(state, state.segment + start) ||
+        (!CreateDirectoryA(state.targetPath, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)) {
       ReportError(state.dialog, kDirectoryFailed);
       return false;
     }
-    cursor = backslash + 1;
   }
   return true;
 }

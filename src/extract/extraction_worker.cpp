@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "extract/ansi_code_page.h"
 #include "extract/entry_unpacker.h"
 #include "format/merge_format.h"
 #include "extract/payload_resource.h"
@@ -121,7 +122,7 @@ bool LoadMergeFile(WorkerState& state) {
 // entry is written, then takes the header and a copy of the entry table.
 bool TakeEntryTable(WorkerState& state) {
   const uint32_t directoryLength = static_cast<uint32_t>(strnlen(g_extractionDirectory, kDirectoryPathSize));
-  const MergeCheckResult check = CheckMergeFile(state.mergeData, state.mergeLength, directoryLength);
+  const MergeCheckResult check = CheckMergeFile(state.mergeData, state.mergeLength, directoryLength, state.leadBytes);
   if (check.check != MergeCheck::kOk) return Fail(state, MergeCheckMessage(check.check));
 
   state.header = ReadMergeFileHeader(state.mergeData);
@@ -217,6 +218,7 @@ DWORD WINAPI ExtractionThreadProc(LPVOID dialogWindow) {
   WorkerState state;
   std::memset(&state, 0, sizeof(state));
   state.dialog = static_cast<HWND>(dialogWindow);
+  state.leadBytes = AnsiCodePageLeadBytes();
 
   bool rollBack = false;
   try {

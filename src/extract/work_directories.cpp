@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "extract/ansi_code_page.h"
 #include "format/setup_identity.h"
 
 char g_extractionDirectory[kDirectoryPathSize];
@@ -65,8 +66,8 @@ DWORD GetAnsiTempPath(DWORD bufferSize, char* buffer) {
 }
 
 bool EndsWithBackslash(const char* path) {
-  const size_t length = std::strlen(path);
-  return length > 0 && path[length - 1] == '\\';
+  const uint32_t length = static_cast<uint32_t>(std::strlen(path));
+  return length > 0 && path[LastCharacterStart(path, length, AnsiCodePageLeadBytes())] == '\\';
 }
 
 int CreateTempSubdirectory(DWORD bufferSize, char* buffer, const char* folderName) {

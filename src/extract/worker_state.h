@@ -23,6 +23,7 @@ struct WorkerState {
   HANDLE file;                           // the one open file, or null
   uint32_t currentEntry;
   uint32_t dataCursor;                   // offset of the current entry's contents in mergeData
+  LeadBytes leadBytes;                   // of the ANSI code page that names are read in
 };
 
 // Closes the open file, if any; afterwards no file is open. The result is of no use at this point.

@@ -47,7 +47,8 @@ uint32_t NameFieldLength(const uint8_t* field) {
   return nul ? static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - field) : kNameFieldSize;
 }
 
-MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t extractionDirectoryLength) {
+MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t extractionDirectoryLength,
+                                const LeadBytes& leadBytes) {
   if (length == 0) return Fail(MergeCheck::kEmpty);
   if (length < kHeaderSize) return Fail(MergeCheck::kHeaderTruncated);
 
@@ -63,7 +64,7 @@ MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t 
   const uint32_t launchLength = NameFieldLength(launchName);
   if (launchLength != 0) {
     if (launchLength == kNameFieldSize ||
-        !IsContainedRelativePath(reinterpret_cast<const char*>(launchName), launchLength)) {
+        !IsContainedRelativePath(reinterpret_cast<const char*>(launchName), launchLength, leadBytes)) {
       return Fail(MergeCheck::kLaunchNameInvalid);
     }
     if (!FitsFullPath(extractionDirectoryLength, launchLength)) return Fail(MergeCheck::kLaunchPathTooLong);
@@ -72,7 +73,8 @@ MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t 
   for (uint32_t i = 0; i < entryCount; ++i) {
     const uint8_t* path = block + kHeaderSize + kEntrySize * i + kEntryRelativePathOffset;
     const uint32_t pathLength = NameFieldLength(path);
-    if (pathLength == kNameFieldSize || !IsContainedRelativePath(reinterpret_cast<const char*>(path), pathLength)) {
+    if (pathLength == kNameFieldSize ||
+        !IsContainedRelativePath(reinterpret_cast<const char*>(path), pathLength, leadBytes)) {
       return Fail(MergeCheck::kPathInvalid, i);
     }
     if (!FitsFullPath(extractionDirectoryLength, pathLength)) return Fail(MergeCheck::kPathTooLong, i);

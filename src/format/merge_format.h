@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "format/name_rules.h"
+
 // Header: entryCount, then launchName.
 constexpr uint32_t kHeaderSize = 264;
 constexpr uint32_t kHeaderEntryCountOffset = 0;
@@ -85,10 +87,11 @@ struct MergeCheckResult {
 };
 
 // Checks everything that the unpacking relies on but does not test itself, reading only the
-// `length` bytes of `block`. A sizeLow of 0 is left to the unpacking, which reports it at its
+// `length` bytes of `block`, with names read in the code page of `leadBytes`. A sizeLow of 0 is left to the unpacking, which reports it at its
 // entry, after the entries before it. index and sizeHigh are never looked at, nor anything after
 // the data region.
-MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t extractionDirectoryLength);
+MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t extractionDirectoryLength,
+                                const LeadBytes& leadBytes);
 
 // The message box text for a failed check; the empty text for kOk.
 const char* MergeCheckMessage(MergeCheck check);

@@ -2,7 +2,12 @@
 
 #include <cstring>
 
+const LeadBytes kSingleByteCodePage = {};
+
 namespace {
+
+// The lowest second byte of a two-byte character in any double-byte code page of Windows.
+constexpr unsigned char kLowestTrailByte = 0x40;
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -19,6 +24,24 @@ bool IsAcceptableComponent(const char* component, uint32_t length) {
 }
 
 }  // namespace
+
+uint32_t NextCharacter(const char* name, uint32_t length, uint32_t at, const LeadBytes& leadBytes) {
+  const bool pair = leadBytes.opensPair[static_cast<unsigned char>(name[at])] && at + 1 < length;
+  return at + (pair ? 2 : 1);
+}
+
+uint32_t LastCharacterStart(const char* name, uint32_t length, const LeadBytes& leadBytes) {
+  uint32_t last = 0;
+  for (uint32_t i = 0; i < length; i = NextCharacter(name, length, i, leadBytes)) last = i;
+  return last;
+}
+
+uint32_t FindBackslash(const char* name, uint32_t length, uint32_t from, const LeadBytes& leadBytes) {
+  for (uint32_t i = from; i < length; i = NextCharacter(name, length, i, leadBytes)) {
+    if (name[i] == '\\') return i;
+  }
+  return length;
+}
 
 bool IsNameSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -55,18 +78,25 @@ bool IsReservedDeviceName(const char* component, uint32_t length) {
   return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
-bool IsContainedRelativePath(const char* name, uint32_t length) {
+bool IsContainedRelativePath(const char* name, uint32_t length, const LeadBytes& leadBytes) {
   // A leading separator reaches the root; a trailing one names a folder, which no entry can be.
-  if (length == 0 || IsNameSeparator(name[0]) || IsNameSeparator(name[length - 1])) return false;
-  for (uint32_t i = 0; i < length; ++i) {
-    if (IsForbiddenNameCharacter(static_cast<unsigned char>(name[i]))) return false;
-  }
+  if (length == 0 || IsNameSeparator(name[0])) return false;
   uint32_t start = 0;
-  for (uint32_t i = 0; i <= length; ++i) {
-    if (i == length || IsNameSeparator(name[i])) {
+  bool endsWithSeparator = false;
+  for (uint32_t i = 0; i < length;) {
+    const unsigned char byte = static_cast<unsigned char>(name[i]);
+    const uint32_t next = NextCharacter(name, length, i, leadBytes);
+    endsWithSeparator = false;
+    if (leadBytes.opensPair[byte]) {
+      if (next != i + 2 || static_cast<unsigned char>(name[i + 1]) < kLowestTrailByte) return false;
+    } else if (IsForbiddenNameCharacter(byte)) {
+      return false;
+    } else if (IsNameSeparator(name[i])) {
       if (!IsAcceptableComponent(name + start, i - start)) return false;
       start = i + 1;
+      endsWithSeparator = true;
     }
+    i = next;
   }
-  return true;
+  return !endsWithSeparator && IsAcceptableComponent(name + start, length - start);
 }

@@ -14,7 +14,7 @@ namespace {
 constexpr uint32_t kDirectoryLength = 76;
 
 MergeCheckResult Check(const std::vector<uint8_t>& file, uint32_t directoryLength = kDirectoryLength) {
-  return CheckMergeFile(file.data(), static_cast<uint32_t>(file.size()), directoryLength);
+  return CheckMergeFile(file.data(), static_cast<uint32_t>(file.size()), directoryLength, kSingleByteCodePage);
 }
 
 void ExpectCheck(const std::vector<uint8_t>& file, MergeCheck check, uint32_t entry,
@@ -129,7 +129,7 @@ TEST(MergeFileCheck, LeavesAZeroSizeToTheUnpacking) {
 
 TEST(MergeFileCheck, RejectsFilesTooShortForTheirHeader) {
   const uint8_t one = 1;
-  EXPECT_EQ(CheckMergeFile(&one, 0, kDirectoryLength).check, MergeCheck::kEmpty);
+  EXPECT_EQ(CheckMergeFile(&one, 0, kDirectoryLength, kSingleByteCodePage).check, MergeCheck::kEmpty);
 
   std::vector<uint8_t> header(263, 0);
   header[0] = 1;
@@ -256,7 +256,7 @@ TEST(MergeFileCheck, MessagesSpeakForEachCheck) {
 }
 
 bool Contained(const std::string& name) {
-  return IsContainedRelativePath(name.data(), static_cast<uint32_t>(name.size()));
+  return IsContainedRelativePath(name.data(), static_cast<uint32_t>(name.size()), kSingleByteCodePage);
 }
 
 TEST(ContainedRelativePath, AcceptsNamesThatStayInsideTheExtractionDirectory) {
@@ -292,8 +292,8 @@ TEST(ContainedRelativePath, RejectsNamesThatCouldLeaveItOrOpenSomethingElse) {
 
 TEST(ContainedRelativePath, ReadsOnlyTheGivenLength) {
   const char name[] = "ok.txt\\..\\..\\x";
-  EXPECT_TRUE(IsContainedRelativePath(name, 6));
-  EXPECT_FALSE(IsContainedRelativePath(name, sizeof(name) - 1));
+  EXPECT_TRUE(IsContainedRelativePath(name, 6, kSingleByteCodePage));
+  EXPECT_FALSE(IsContainedRelativePath(name, sizeof(name) - 1, kSingleByteCodePage));
 }
 
 }  // namespace

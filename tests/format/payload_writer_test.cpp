@@ -75,7 +75,7 @@ TEST(PayloadWriter, RefusesNamesThatDoNotFitTheirField) {
 TEST(PayloadWriter, WritesUnsafeNamesAsGivenForTheCheckToReject) {
   const std::vector<uint8_t> file = BuildMergeFile("", {MakeEntry("..\\..\\evil.dll", "x")});
   EXPECT_STREQ(ReadMergeFileEntry(&file[264]).relativePath, "..\\..\\evil.dll");
-  EXPECT_EQ(CheckMergeFile(file.data(), static_cast<uint32_t>(file.size()), 76).check, MergeCheck::kPathInvalid);
+  EXPECT_EQ(CheckMergeFile(file.data(), static_cast<uint32_t>(file.size()), 76, kSingleByteCodePage).check, MergeCheck::kPathInvalid);
 }
 
 TEST(PayloadWriter, CompressesToOneMaximumLevelZlibStreamWithoutDictionary) {
@@ -115,7 +115,7 @@ TEST(PayloadWriter, RoundTripsAMultiMegabytePayload) {
   const std::vector<uint8_t> expanded = InflateWhole(CompressPayload(file), file.size());
   ASSERT_EQ(expanded, file);
 
-  const MergeCheckResult check = CheckMergeFile(expanded.data(), static_cast<uint32_t>(expanded.size()), 76);
+  const MergeCheckResult check = CheckMergeFile(expanded.data(), static_cast<uint32_t>(expanded.size()), 76, kSingleByteCodePage);
   EXPECT_EQ(check.check, MergeCheck::kOk);
   uint32_t cursor = RecordOffset(ReadMergeFileHeader(expanded.data()).entryCount);
   for (uint32_t i = 0; i < entries.size(); ++i) {

@@ -222,7 +222,8 @@ TEST(PackRefusals, NameTheFileAndTheReason) {
       {"a.txt", longestName.c_str(),
        longestName + ": cannot be the launch file: it is not one of the files in {in}"},
 #ifndef _WIN32
-      {"caf\xC3\xA9.txt", nullptr, "{file}: the name \"caf\xC3\xA9.txt\" is not plain printable ASCII (byte 0xC3 at position 4)"},
+      {"caf\xC3\xA9.txt", nullptr, "{file}: the name \"caf\xC3\xA9.txt\" is not plain printable ASCII (byte 0xC3 at position 4); "
+                                "name the Windows code page of the machines it is for with --codepage CP"},
       {"sub/CON.txt", nullptr, "{file}: the name \"sub\\CON.txt\" has the component \"CON.txt\", a reserved device name on Windows"},
       {"lpt1/a.txt", nullptr, "{file}: the name \"lpt1\\a.txt\" has the component \"lpt1\", a reserved device name on Windows"},
       {"what?.txt", nullptr, "{file}: the name \"what?.txt\" contains '?', which Windows does not allow in file names"},

@@ -77,7 +77,7 @@ TEST(MksetupProcess, AFailureIsOneLineOnStderrAndExitCodeOne) {
 
   const ProcessRun help = RunProcess(folder, {PACKER_MKSETUP, "extract", "--help"});
   EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out.rfind("usage: mksetup extract FILE -C DIR\n", 0), 0u);
+  EXPECT_EQ(help.out.rfind("usage: mksetup extract FILE -C DIR [--codepage CP]\n", 0), 0u);
 }
 
 }  // namespace

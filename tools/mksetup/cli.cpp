@@ -34,6 +34,8 @@ const char kGeneralHelp[] =
     "  verify FILE                                                check a payload completely\n"
     "  extract FILE -C DIR                                        unpack a payload into DIR\n"
     "\n"
+    "Each takes --codepage CP for names beyond plain ASCII, written in a Windows ANSI code page.\n"
+    "\n"
     "FILE is a setup program or a bare payload stream. 'mksetup COMMAND --help' tells more.\n";
 
 const char kPackHelp[] =
@@ -50,9 +52,14 @@ const char kPackHelp[] =
     "                         setup-stub.exe beside mksetup, else the one of its build tree\n"
     "  --threads N            compress on N threads (default: one per processor); the output\n"
     "                         is the same for any N\n"
+    "  --codepage CP          write the names in the Windows ANSI code page CP (874, 932, 936,\n"
+    "                         949, 950, 1250-1258), so that names beyond plain ASCII can be\n"
+    "                         carried; each must convert exactly. The program then unpacks them\n"
+    "                         right on machines whose ANSI code page is CP, and only there\n"
     "\n"
     "Refused: empty files, symbolic links and other special files, names that are not plain\n"
-    "printable ASCII or that Windows would refuse or alter, names that differ only in case,\n"
+    "printable ASCII (without --codepage) or that Windows would refuse or alter, names that\n"
+    "differ only in case,\n"
     "paths too long for a typical temporary folder, files or totals of 4 GiB or more.\n"
     "With a 32-bit stub, also a data file above 448 MiB: the program holds it in memory whole.\n";
 
@@ -63,27 +70,28 @@ const char kPayloadHelp[] =
     "its resource \"SETUP\" 2000. Options and refusals are those of 'mksetup pack'.\n";
 
 const char kListHelp[] =
-    "usage: mksetup list FILE [--json]\n"
+    "usage: mksetup list FILE [--json] [--codepage CP]\n"
     "\n"
     "Shows the launch name and every file of the payload with its size and its creation,\n"
     "last-access and last-write times (UTC, to 100 ns). --json prints the same as JSON, with the\n"
-    "raw FILETIME numbers beside the times.\n";
+    "raw FILETIME numbers beside the times. Names are read in code page 1252 unless --codepage\n"
+    "names the one they were packed with.\n";
 
 const char kVerifyHelp[] =
-    "usage: mksetup verify FILE\n"
+    "usage: mksetup verify FILE [--codepage CP]\n"
     "\n"
     "Checks the payload stream (zlib header, deflate data, Adler-32) and every rule of the data\n"
     "file it expands to, and says precisely what is wrong. Path lengths are judged below a\n"
     "typical temporary folder, C:\\Users\\<20 characters>\\AppData\\Local\\Temp\\. Exits with 0 only\n"
-    "when everything is right.\n";
+    "when everything is right. Names packed with --codepage CP are checked with the same option.\n";
 
 const char kExtractHelp[] =
-    "usage: mksetup extract FILE -C DIR\n"
+    "usage: mksetup extract FILE -C DIR [--codepage CP]\n"
     "\n"
     "Unpacks the payload below DIR (created if missing) with the setup program's safety rules:\n"
     "if any entry could land outside DIR, nothing is written; nothing is written through a link\n"
     "already in DIR. Files get their last-write and last-access times, and their creation time\n"
-    "where the system can set it.\n";
+    "where the system can set it. Names packed with --codepage CP are read with the same option.\n";
 
 class UsageError : public std::runtime_error {
  public:
@@ -97,13 +105,14 @@ struct Options {
   std::string stub;
   std::string folder;
   unsigned threads = 0;
+  std::optional<CodePage> codePage;
   bool json = false;
   bool help = false;
 };
 
 // The options each command takes; anything else is a usage error.
 struct Accepted {
-  bool output, launch, stub, threads, json, folder;
+  bool output, launch, stub, threads, json, folder, codePage;
 };
 
 unsigned ParseThreads(const std::string& text) {
@@ -114,6 +123,16 @@ unsigned ParseThreads(const std::string& text) {
   }
   return static_cast<unsigned>(value);
 }
+
+CodePage ParseCodePage(const std::string& text) {
+  try {
+    return CodePage::Named(text);
+  } catch (const std::invalid_argument& error) {
+    throw UsageError(error.what());
+  }
+}
+
+const CodePage* CodePageOf(const Options& options) { return options.codePage ? &*options.codePage : nullptr; }
 
 Options ParseOptions(const std::vector<std::string>& arguments, const Accepted& accepted) {
   Options options;
@@ -137,6 +156,8 @@ Options ParseOptions(const std::vector<std::string>& arguments, const Accepted& 
       options.json = true;
     } else if (accepted.folder && (argument == "-C" || argument == "--directory")) {
       options.folder = value(argument);
+    } else if (accepted.codePage && argument == "--codepage") {
+      options.codePage = ParseCodePage(value(argument));
     } else if (argument.size() > 1 && argument[0] == '-') {
       throw UsageError("unknown option '" + argument + "'");
     } else {
@@ -198,14 +219,15 @@ void CheckFitsTheStub(const std::string& folder, const FolderScan& scan, PeForma
 // (`payload`) no stub's limit applies.
 std::vector<uint8_t> MakePayload(const Options& options, const std::string& folder, std::ostream& err,
                                  const std::optional<PeFormat>& stubFormat, size_t& fileCount, uint64_t& expandedSize) {
-  const FolderScan scan = ScanFolder(folder);
-  const std::string launch = PayloadName(options.launch);
-  CheckPackable(folder, scan, launch);
+  FolderScan scan = ScanFolder(folder);
+  std::string launch = PayloadName(options.launch);
+  CheckPackable(folder, scan, launch, CodePageOf(options));
   if (stubFormat) CheckFitsTheStub(folder, scan, *stubFormat);
   CheckOutputOutsideFolder(options.output, folder, scan);
   for (const std::string& empty : scan.emptyFolders) {
     err << "mksetup: warning: " << empty << ": empty folder left out; a setup program carries files only\n";
   }
+  if (options.codePage) StoreNamesIn(*options.codePage, scan, launch);
   ProgressBar bar(err, StderrIsTerminal());
   const std::vector<uint8_t> merge = AssembleMergeFile(
       scan.files, launch, [&](uint64_t done, uint64_t total) { bar.Show("reading    ", done, total); });
@@ -216,7 +238,7 @@ std::vector<uint8_t> MakePayload(const Options& options, const std::string& fold
 }
 
 int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool withStub) {
-  const Options options = ParseOptions(arguments, Accepted{true, true, withStub, true, false, false});
+  const Options options = ParseOptions(arguments, Accepted{true, true, withStub, true, false, false, true});
   if (options.help) {
     out << (withStub ? kPackHelp : kPayloadHelp);
     return 0;
@@ -264,7 +286,7 @@ int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::o
 }
 
 int RunList(const std::vector<std::string>& arguments, std::ostream& out) {
-  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, true, false});
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, true, false, true});
   if (options.help) {
     out << kListHelp;
     return 0;
@@ -272,31 +294,32 @@ int RunList(const std::vector<std::string>& arguments, std::ostream& out) {
   const std::string& file = OneOperand(options, "the setup program or payload to list (FILE)");
   const LoadedPayload payload = LoadPayload(file);
   if (options.json) {
-    WriteJsonListing(payload, out);
+    WriteJsonListing(payload, out, CodePageOf(options));
   } else {
-    WriteListing(payload, out);
+    WriteListing(payload, out, CodePageOf(options));
   }
   return 0;
 }
 
 int RunVerify(const std::vector<std::string>& arguments, std::ostream& out) {
-  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, false});
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, false, true});
   if (options.help) {
     out << kVerifyHelp;
     return 0;
   }
   const std::string& file = OneOperand(options, "the setup program or payload to verify (FILE)");
   const LoadedPayload payload = LoadPayload(file);
-  CheckPayload(payload, file);
+  CheckPayload(payload, file, CodePageOf(options));
   const size_t count = payload.contents.entries.size();
   out << file << ": OK, " << count << (count == 1 ? " file, " : " files, ") << payload.inflated.merge.size()
       << " bytes expanded from " << payload.stream.bytes.size() << ", launch "
-      << (payload.contents.launchName.empty() ? "(none)" : "\"" + payload.contents.launchName + "\"") << "\n";
+      << (payload.contents.launchName.empty() ? "(none)"
+                                            : "\"" + ShownName(payload.contents.launchName, CodePageOf(options)) + "\"") << "\n";
   return 0;
 }
 
 int RunExtract(const std::vector<std::string>& arguments, std::ostream& out) {
-  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, true});
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, true, true});
   if (options.help) {
     out << kExtractHelp;
     return 0;
@@ -304,7 +327,7 @@ int RunExtract(const std::vector<std::string>& arguments, std::ostream& out) {
   const std::string& file = OneOperand(options, "the setup program or payload to extract (FILE)");
   if (options.folder.empty()) throw UsageError("missing -C DIR");
   const LoadedPayload payload = LoadPayload(file);
-  ExtractPayload(payload, file, options.folder);
+  ExtractPayload(payload, file, options.folder, CodePageOf(options));
   return 0;
 }
 

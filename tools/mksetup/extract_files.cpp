@@ -21,28 +21,42 @@ std::vector<std::string> SplitAtBackslash(const std::string& name) {
 }
 
 // What the host cannot take although the setup program would: a forward slash (a separator here,
-// but not one the setup program creates folders at), empty and "." components, and, where names
-// are UTF-8, the byte values that code page 1252 leaves undefined.
-std::string HostNameProblem(const std::string& name) {
+// but not one the setup program creates folders at), empty and "." components.
+std::string PartsProblem(const std::string& name) {
   if (name.find('/') != std::string::npos) return "contains '/', which the setup program does not treat as a folder";
   for (const std::string& part : SplitAtBackslash(name)) {
     if (part.empty()) return "has an empty component";
     if (part == ".") return "has the component \".\"";
   }
-  return HostEncodingProblem(name);
+  return std::string();
 }
 
-std::vector<HostEntry> PlanEntries(const LoadedPayload& payload, const std::string& source, const std::string& folder) {
+// The stored name as text with backslashes between its parts. In a double-byte code page a
+// backslash byte may be half of a letter, so the name is read in its code page before it is split.
+std::string NameAsText(const std::string& stored, const CodePage* codePage, std::string& problem) {
+  if (codePage == nullptr) {
+    // Where names are UTF-8, the byte values that code page 1252 leaves undefined are refused too.
+    problem = PartsProblem(stored);
+    if (problem.empty()) problem = HostEncodingProblem(stored);
+    return stored;
+  }
+  std::string text;
+  problem = codePage->ToUtf8(stored, text) ? PartsProblem(text) : "is no text of " + codePage->Description();
+  return text;
+}
+
+std::vector<HostEntry> PlanEntries(const LoadedPayload& payload, const std::string& source, const std::string& folder,
+                                   const CodePage* codePage) {
   std::vector<HostEntry> plan;
   std::set<std::string> files;
   std::set<std::string> folders;
   const auto key = HostNameKey;
   const std::vector<StoredEntry>& entries = payload.contents.entries;
   for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string& name = entries[i].relativePath;
+    std::string problem;
+    const std::string name = NameAsText(entries[i].relativePath, codePage, problem);
     const std::string label = "entry " + std::to_string(i) + " (\"" + name + "\")";
     if (entries[i].fields.sizeLow == 0) throw ToolError(source, label + ": its size is 0");
-    const std::string problem = HostNameProblem(name);
     if (!problem.empty()) throw ToolError(source, label + ": the path " + problem);
 
     HostEntry entry;
@@ -53,12 +67,12 @@ std::vector<HostEntry> PlanEntries(const LoadedPayload& payload, const std::stri
       prefix += (p ? "\\" : "") + parts[p];
       if (files.count(key(prefix))) throw ToolError(source, label + ": it needs a folder where another entry is a file");
       folders.insert(key(prefix));
-      entry.folders.push_back(HostName(parts[p]));
+      entry.folders.push_back(codePage ? parts[p] : HostName(parts[p]));
       shown = JoinShown(shown, entry.folders.back());
     }
     if (folders.count(key(name))) throw ToolError(source, label + ": it is a file where another entry needs a folder");
     files.insert(key(name));
-    entry.fileName = HostName(parts.back());
+    entry.fileName = codePage ? parts.back() : HostName(parts.back());
     entry.shownPath = JoinShown(shown, entry.fileName);
     plan.push_back(std::move(entry));
   }
@@ -67,10 +81,11 @@ std::vector<HostEntry> PlanEntries(const LoadedPayload& payload, const std::stri
 
 }  // namespace
 
-void ExtractPayload(const LoadedPayload& payload, const std::string& source, const std::string& folder) {
+void ExtractPayload(const LoadedPayload& payload, const std::string& source, const std::string& folder,
+                    const CodePage* codePage) {
   // The host's own folder length is no limit here; names are judged as the reader judges them.
-  CheckReaderRules(payload, source, 0);
-  const std::vector<HostEntry> plan = PlanEntries(payload, source, folder);
+  CheckReaderRules(payload, source, 0, codePage);
+  const std::vector<HostEntry> plan = PlanEntries(payload, source, folder, codePage);
   CheckRoutes(plan, folder);
   ExtractionFolder target(folder);
 

@@ -5,9 +5,12 @@
 
 #include <string>
 
+#include "code_pages.h"
 #include "payload_source.h"
 
 // Writes every entry below `folder` (created if missing) in record order, with its last-write and
 // last-access times, and its creation time where the host can set one. Throws ToolError naming the
 // file and the reason; after a failure during writing the files of this run are deleted again.
-void ExtractPayload(const LoadedPayload& payload, const std::string& source, const std::string& folder);
+// Names are read in `codePage` when one is given, else in the host's own way.
+void ExtractPayload(const LoadedPayload& payload, const std::string& source, const std::string& folder,
+                    const CodePage* codePage = nullptr);

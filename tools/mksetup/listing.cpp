@@ -28,8 +28,8 @@ void AppendUtf8(std::string& out, uint32_t code) {
   }
 }
 
-std::string JsonString(const std::string& bytes) {
-  const std::string text = Windows1252ToUtf8(bytes);
+std::string JsonString(const std::string& bytes, const CodePage* codePage) {
+  const std::string text = ShownName(bytes, codePage);
   std::string out = "\"";
   for (char c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
@@ -91,9 +91,15 @@ std::string Windows1252ToUtf8(const std::string& bytes) {
   return out;
 }
 
-void WriteListing(const LoadedPayload& payload, std::ostream& out) {
+std::string ShownName(const std::string& bytes, const CodePage* codePage) {
+  std::string text;
+  if (codePage != nullptr && codePage->ToUtf8(bytes, text)) return text;
+  return Windows1252ToUtf8(bytes);
+}
+
+void WriteListing(const LoadedPayload& payload, std::ostream& out, const CodePage* codePage) {
   const MergeContents& contents = payload.contents;
-  out << "launch: " << (contents.launchName.empty() ? "(none)" : Windows1252ToUtf8(contents.launchName)) << "\n";
+  out << "launch: " << (contents.launchName.empty() ? "(none)" : ShownName(contents.launchName, codePage)) << "\n";
   uint64_t total = 0;
   char line[160];
   std::snprintf(line, sizeof(line), "%12s  %-28s  %-28s  %-28s  %s\n", "size", "created", "last access",
@@ -104,22 +110,22 @@ void WriteListing(const LoadedPayload& payload, std::ostream& out) {
                   FormatFileTime(FileTimeValue(entry.fields.creationTime)).c_str(),
                   FormatFileTime(FileTimeValue(entry.fields.lastAccessTime)).c_str(),
                   FormatFileTime(FileTimeValue(entry.fields.lastWriteTime)).c_str());
-    out << line << Windows1252ToUtf8(entry.relativePath) << "\n";
+    out << line << ShownName(entry.relativePath, codePage) << "\n";
     total += entry.fields.sizeLow;
   }
   out << contents.entries.size() << (contents.entries.size() == 1 ? " file, " : " files, ") << total << " bytes ("
       << payload.stream.bytes.size() << " bytes compressed)\n";
 }
 
-void WriteJsonListing(const LoadedPayload& payload, std::ostream& out) {
+void WriteJsonListing(const LoadedPayload& payload, std::ostream& out, const CodePage* codePage) {
   const MergeContents& contents = payload.contents;
-  out << "{\n  \"launchName\": " << JsonString(contents.launchName) << ",\n";
+  out << "{\n  \"launchName\": " << JsonString(contents.launchName, codePage) << ",\n";
   out << "  \"compressedSize\": " << payload.stream.bytes.size() << ",\n";
   out << "  \"expandedSize\": " << payload.inflated.merge.size() << ",\n";
   out << "  \"entries\": [";
   for (size_t i = 0; i < contents.entries.size(); ++i) {
     const StoredEntry& entry = contents.entries[i];
-    out << (i == 0 ? "\n" : ",\n") << "    {\"index\": " << i << ", \"relativePath\": " << JsonString(entry.relativePath)
+    out << (i == 0 ? "\n" : ",\n") << "    {\"index\": " << i << ", \"relativePath\": " << JsonString(entry.relativePath, codePage)
         << ", \"size\": " << entry.fields.sizeLow << ", ";
     WriteJsonTime(out, "creationTime", entry.fields.creationTime);
     out << ", ";

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "code_pages.h"
 #include "payload_source.h"
 
 // "2024-05-06T07:08:09.1234567Z" for a FILETIME given as one 64-bit number.
@@ -17,5 +18,9 @@ uint64_t FileTimeValue(const FileTime& time);
 // with U+FFFD for the five byte values that it leaves undefined.
 std::string Windows1252ToUtf8(const std::string& bytes);
 
-void WriteListing(const LoadedPayload& payload, std::ostream& out);
-void WriteJsonListing(const LoadedPayload& payload, std::ostream& out);
+// A stored name as UTF-8: read in `codePage` when one is given and the bytes are text of it, else
+// read in code page 1252.
+std::string ShownName(const std::string& bytes, const CodePage* codePage);
+
+void WriteListing(const LoadedPayload& payload, std::ostream& out, const CodePage* codePage = nullptr);
+void WriteJsonListing(const LoadedPayload& payload, std::ostream& out, const CodePage* codePage = nullptr);

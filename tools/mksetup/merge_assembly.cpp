@@ -15,17 +15,18 @@ uint64_t FolderMergeFileLength(const std::vector<SourceFile>& files) {
   return MergeFileLength(files.size(), contents);
 }
 
-void CheckFile(const SourceFile& file) {
+void CheckFile(const SourceFile& file, const CodePage* codePage) {
   if (file.size == 0) throw ToolError(file.hostPath, "is empty; the setup program cannot carry empty files");
   if (file.size >= kFourGiB) {
     throw ToolError(file.hostPath, "is " + std::to_string(file.size) + " bytes; each file must be smaller than 4 GiB");
   }
-  const std::string problem = PackNameProblem(file.relativePath);
+  const std::string problem = PackNameProblem(file.relativePath, codePage);
   if (!problem.empty()) throw ToolError(file.hostPath, "the name \"" + file.relativePath + "\" " + problem);
 }
 
-void CheckLaunchName(const std::string& folder, const FolderScan& scan, const std::string& launchName) {
-  const std::string problem = PackNameProblem(launchName);
+void CheckLaunchName(const std::string& folder, const FolderScan& scan, const std::string& launchName,
+                     const CodePage* codePage) {
+  const std::string problem = PackNameProblem(launchName, codePage);
   if (!problem.empty()) throw ToolError(launchName, "cannot be the launch file: the name " + problem);
   std::string sameButCase;
   for (const SourceFile& file : scan.files) {
@@ -47,9 +48,10 @@ std::string PayloadName(const std::string& typed) {
   return name;
 }
 
-void CheckPackable(const std::string& folder, const FolderScan& scan, const std::string& launchName) {
+void CheckPackable(const std::string& folder, const FolderScan& scan, const std::string& launchName,
+                   const CodePage* codePage) {
   if (scan.files.empty()) throw ToolError(folder, "holds no files; there is nothing to pack");
-  for (const SourceFile& file : scan.files) CheckFile(file);
+  for (const SourceFile& file : scan.files) CheckFile(file, codePage);
 
   std::vector<std::string> names;
   for (const SourceFile& file : scan.files) names.push_back(file.relativePath);
@@ -76,7 +78,12 @@ void CheckPackable(const std::string& folder, const FolderScan& scan, const std:
                                 " bytes; with its header and entry table the data file would be " +
                                 std::to_string(length) + " bytes, and it must stay below 4 GiB");
   }
-  if (!launchName.empty()) CheckLaunchName(folder, scan, launchName);
+  if (!launchName.empty()) CheckLaunchName(folder, scan, launchName, codePage);
+}
+
+void StoreNamesIn(const CodePage& codePage, FolderScan& scan, std::string& launchName) {
+  for (SourceFile& file : scan.files) codePage.FromUtf8(file.relativePath, file.relativePath);
+  codePage.FromUtf8(launchName, launchName);
 }
 
 std::vector<uint8_t> AssembleMergeFile(const std::vector<SourceFile>& files, const std::string& launchName,

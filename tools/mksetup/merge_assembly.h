@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "code_pages.h"
 #include "folder_scan.h"
 
 // The launch name as the payload stores it: forward slashes typed by the user become backslashes.
@@ -16,8 +17,12 @@ std::string PayloadName(const std::string& typed);
 // launch name) that the payload cannot carry: no files at all, an empty file, a file of 4 GiB or
 // more, a name the setup program or Windows would refuse or change, a path too long for the
 // typical extraction folder, two names that Windows takes for one, a data file of 4 GiB or more,
-// a launch name that is not one of the files.
-void CheckPackable(const std::string& folder, const FolderScan& scan, const std::string& launchName);
+// a launch name that is not one of the files. Names beyond ASCII need a `codePage` that holds them.
+void CheckPackable(const std::string& folder, const FolderScan& scan, const std::string& launchName,
+                   const CodePage* codePage);
+
+// Turns the checked UTF-8 names of the files and the launch name into the bytes of `codePage`.
+void StoreNamesIn(const CodePage& codePage, FolderScan& scan, std::string& launchName);
 
 // Called after each file is read: bytes read so far, and in all.
 using ReadProgress = std::function<void(uint64_t done, uint64_t total)>;

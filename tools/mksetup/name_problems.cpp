@@ -52,7 +52,7 @@ std::string WindowsNameProblem(const std::string& name) {
   if (!problem.empty()) return problem;
   for (const std::string& component : Components(name)) {
     if (component.empty() ||
-        IsContainedRelativePath(component.data(), static_cast<uint32_t>(component.size()))) {
+        IsContainedRelativePath(component.data(), static_cast<uint32_t>(component.size()), kSingleByteCodePage)) {
       continue;
     }
     // A single component without forbidden characters fails only as a way up or as a device.
@@ -61,7 +61,7 @@ std::string WindowsNameProblem(const std::string& name) {
     }
     return "has the component " + Quoted(component) + ", a reserved device name on Windows";
   }
-  if (!IsContainedRelativePath(name.data(), static_cast<uint32_t>(name.size()))) {
+  if (!IsContainedRelativePath(name.data(), static_cast<uint32_t>(name.size()), kSingleByteCodePage)) {
     return "is a name that the setup program refuses";
   }
   return std::string();
@@ -76,12 +76,20 @@ std::string PathLengthProblem(const std::string& name) {
          std::to_string(kMaxFullPathLength);
 }
 
-std::string PackNameProblem(const std::string& name) {
+std::string PackNameProblem(const std::string& name, const CodePage* codePage) {
+  std::string stored = name;
   for (size_t i = 0; i < name.size(); ++i) {
     const unsigned char byte = static_cast<unsigned char>(name[i]);
-    if (byte < 0x20 || byte > 0x7E) {
-      return "is not plain printable ASCII (byte " + ByteText(byte) + " at position " + std::to_string(i + 1) + ")";
+    if (codePage == nullptr && (byte < 0x20 || byte > 0x7E)) {
+      std::string problem = "is not plain printable ASCII (byte " + ByteText(byte) + " at position " + std::to_string(i + 1) + ")";
+      if (byte > 0x7E) problem += "; name the Windows code page of the machines it is for with --codepage CP";
+      return problem;
     }
+    if (byte == 0x7F) return "contains the control character 0x7F";
+  }
+  if (codePage != nullptr && !codePage->FromUtf8(name, stored)) {
+    return "has " + codePage->FirstUnwritable(name) + ", which " + codePage->Description() +
+           " cannot hold exactly; rename it, or name another code page with --codepage";
   }
   std::string problem = WindowsNameProblem(name);
   if (!problem.empty()) return problem;
@@ -92,7 +100,13 @@ std::string PackNameProblem(const std::string& name) {
              ", which ends in a dot or a space; Windows drops those, so the file would get another name";
     }
   }
-  return PathLengthProblem(name);
+  problem = PathLengthProblem(stored);
+  if (!problem.empty() || codePage == nullptr) return problem;
+  // What the setup program itself will judge: the bytes in the code page.
+  if (!IsContainedRelativePath(stored.data(), static_cast<uint32_t>(stored.size()), codePage->leadBytes())) {
+    return "is a name that the setup program refuses in " + codePage->Description();
+  }
+  return std::string();
 }
 
 std::string FoldCase(const std::string& name) {

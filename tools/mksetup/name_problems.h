@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "code_pages.h"
+
 // The stub unpacks below %TEMP%\{93BE7657-D655-425A-8E7A-F7D9392A5939}\. Path lengths are judged
 // under a typical temporary folder, C:\Users\<a 20-character user name>\AppData\Local\Temp\.
 extern const std::string kAssumedExtractionFolder;
@@ -20,10 +22,11 @@ std::string WindowsNameProblem(const std::string& name);
 // empty when it fits.
 std::string PathLengthProblem(const std::string& name);
 
-// Why the packer refuses a name that it would write: anything above, plus characters other than
-// printable ASCII, empty components and components that end in a dot or a space (which Windows
-// silently drops). Empty when the name is fine.
-std::string PackNameProblem(const std::string& name);
+// Why the packer refuses a name that it would write: anything above, plus empty components and
+// components that end in a dot or a space (which Windows silently drops), and characters other
+// than printable ASCII unless `codePage` holds them exactly; the path length is then that of the
+// name in the code page. Empty when the name is fine.
+std::string PackNameProblem(const std::string& name, const CodePage* codePage = nullptr);
 
 // The name as Windows compares it: ASCII letters in upper case.
 std::string FoldCase(const std::string& name);

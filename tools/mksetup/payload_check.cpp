@@ -1,5 +1,8 @@
 #include "payload_check.h"
 
+#include <algorithm>
+
+#include "listing.h"
 #include "name_problems.h"
 #include "pe_resources.h"
 #include "tool_error.h"
@@ -17,12 +20,26 @@ bool ZeroAfterName(const char* field, size_t nameLength) {
   return true;
 }
 
+// Explains a name that the reader refused, read as the setup program reads it: in a double-byte
+// code page a separator byte may be half of a letter, so the name is judged as text.
+std::string NameProblemIn(const std::string& bytes, const CodePage* codePage) {
+  std::string text = bytes;
+  if (codePage != nullptr && !codePage->ToUtf8(bytes, text)) return "is no text of " + codePage->Description();
+  std::string problem = WindowsNameProblem(text);
+  if (problem.empty()) problem = "is a name that the setup program refuses";
+  const bool beyondAscii = std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
+  if (codePage == nullptr && beyondAscii) problem += " (if it was packed with --codepage CP, give the same option here)";
+  return problem;
+}
+
 }  // namespace
 
-void CheckReaderRules(const LoadedPayload& payload, const std::string& path, uint32_t extractionFolderLength) {
+void CheckReaderRules(const LoadedPayload& payload, const std::string& path, uint32_t extractionFolderLength,
+                      const CodePage* codePage) {
   const std::vector<uint8_t>& merge = payload.inflated.merge;
   const MergeContents& contents = payload.contents;
-  const MergeCheckResult check = CheckMergeFile(merge.data(), static_cast<uint32_t>(merge.size()), extractionFolderLength);
+  const MergeCheckResult check = CheckMergeFile(merge.data(), static_cast<uint32_t>(merge.size()), extractionFolderLength,
+                                                codePage ? codePage->leadBytes() : kSingleByteCodePage);
   const std::string launch = "the launch name \"" + contents.launchName + "\" ";
   switch (check.check) {
     case MergeCheck::kOk:
@@ -31,7 +48,7 @@ void CheckReaderRules(const LoadedPayload& payload, const std::string& path, uin
       throw ToolError(path, "the data file holds no entries");
     case MergeCheck::kLaunchNameInvalid:
       if (!contents.launchTerminated) throw ToolError(path, "the launch name has no terminating NUL within its 260 bytes");
-      throw ToolError(path, launch + WindowsNameProblem(contents.launchName));
+      throw ToolError(path, launch + NameProblemIn(contents.launchName, codePage));
     case MergeCheck::kLaunchPathTooLong:
       throw ToolError(path, launch + PathLengthProblem(contents.launchName));
     case MergeCheck::kPathInvalid: {
@@ -39,8 +56,7 @@ void CheckReaderRules(const LoadedPayload& payload, const std::string& path, uin
       if (!entry.pathTerminated) {
         throw ToolError(path, "entry " + std::to_string(check.entry) + ": the path has no terminating NUL within its 260 bytes");
       }
-      std::string problem = WindowsNameProblem(entry.relativePath);
-      if (problem.empty()) problem = "is a name that the setup program refuses";
+      const std::string problem = NameProblemIn(entry.relativePath, codePage);
       throw ToolError(path, EntryLabel(check.entry, entry) + ": the path " + problem);
     }
     case MergeCheck::kPathTooLong:
@@ -83,9 +99,12 @@ void CheckRecords(const LoadedPayload& payload, const std::string& path) {
   }
 }
 
-void CheckNames(const MergeContents& contents, const std::string& path) {
+void CheckNames(const MergeContents& contents, const std::string& path, const CodePage* codePage) {
+  // Compared as text: the bytes of a double-byte code page would fold and split inside letters.
   std::vector<std::string> names;
-  for (const StoredEntry& entry : contents.entries) names.push_back(entry.relativePath);
+  for (const StoredEntry& entry : contents.entries) {
+    names.push_back(codePage ? ShownName(entry.relativePath, codePage) : entry.relativePath);
+  }
   const NameClash clash = FindCaseClash(names);
   if (clash.found) {
     throw ToolError(path, EntryLabel(clash.second, contents.entries[clash.second]) + " and " +
@@ -93,15 +112,15 @@ void CheckNames(const MergeContents& contents, const std::string& path) {
                               " name the same file or folder on Windows; one would overwrite or block the other");
   }
   if (contents.launchName.empty()) return;
-  for (const std::string& name : names) {
-    if (name == contents.launchName) return;
+  for (const StoredEntry& entry : contents.entries) {
+    if (entry.relativePath == contents.launchName) return;
   }
   throw ToolError(path, "the launch name \"" + contents.launchName + "\" is not one of the entries");
 }
 
 }  // namespace
 
-void CheckPayload(const LoadedPayload& payload, const std::string& path) {
+void CheckPayload(const LoadedPayload& payload, const std::string& path, const CodePage* codePage) {
   if (payload.stream.inProgram && payload.stream.language != kPayloadLanguage) {
     throw ToolError(path, "the payload resource has language " + std::to_string(payload.stream.language) +
                               ", not " + std::to_string(kPayloadLanguage));
@@ -109,7 +128,7 @@ void CheckPayload(const LoadedPayload& payload, const std::string& path) {
   if (payload.inflated.trailingBytes != 0) {
     throw ToolError(path, std::to_string(payload.inflated.trailingBytes) + " bytes follow the end of the zlib stream");
   }
-  CheckReaderRules(payload, path, kAssumedExtractionFolderLength);
+  CheckReaderRules(payload, path, kAssumedExtractionFolderLength, codePage);
   CheckRecords(payload, path);
-  CheckNames(payload.contents, path);
+  CheckNames(payload.contents, path, codePage);
 }

@@ -1,0 +1,38 @@
+// Names in a Windows ANSI code page, as `--codepage` asks: the host's UTF-8 names turned into the
+// code page's bytes exactly and back, and which bytes open the code page's two-byte characters.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+
+#include "code_page_tables.h"
+#include "format/name_rules.h"
+
+class CodePage {
+ public:
+  // The code page named by its number, "932" or "cp932"; throws std::invalid_argument naming the
+  // ones there are.
+  static CodePage Named(const std::string& text);
+
+  unsigned number() const { return table_->number; }
+  // "code page 932 (Japanese (Shift-JIS))", for messages.
+  std::string Description() const;
+  const LeadBytes& leadBytes() const { return leadBytes_; }
+
+  // The UTF-8 name in the code page, or false when it is no valid UTF-8 or a character has no
+  // exact form there (nothing is mapped to a look-alike). `bytes` is left as it was then.
+  bool FromUtf8(const std::string& utf8, std::string& bytes) const;
+  // The code page's bytes as UTF-8, or false when they are no text of the code page.
+  bool ToUtf8(const std::string& bytes, std::string& utf8) const;
+  // The first character of a UTF-8 name that the code page cannot hold, as "'X' (U+XXXX)", or
+  // "invalid UTF-8"; empty when the whole name converts.
+  std::string FirstUnwritable(const std::string& utf8) const;
+
+ private:
+  explicit CodePage(const CodePageTable& table);
+  uint16_t Decode(unsigned char first, unsigned char second) const;
+
+  const CodePageTable* table_;
+  LeadBytes leadBytes_;
+  std::unordered_map<uint16_t, std::string> encoding_;  // code point to its bytes
+};
