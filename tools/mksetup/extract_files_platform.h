@@ -18,7 +18,8 @@ struct HostEntry {
 // Why the host cannot spell `name` although the setup program would take it; empty when it can.
 std::string HostEncodingProblem(const std::string& name);
 
-// One component of an entry's name in the host's encoding.
+// One component of a stored name, read in the host's own ANSI code page (1252 where it has none),
+// as the UTF-8 that the packer's paths are in.
 std::string HostName(const std::string& part);
 
 // Two names that the host takes for one file have the same key.

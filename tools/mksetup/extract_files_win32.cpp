@@ -71,7 +71,13 @@ std::wstring MakeFolders(const HostEntry& entry, const std::string& folder) {
 
 std::string HostEncodingProblem(const std::string&) { return std::string(); }
 
-std::string HostName(const std::string& part) { return part; }
+std::string HostName(const std::string& part) {
+  if (part.empty()) return part;
+  const int length = MultiByteToWideChar(CP_ACP, 0, part.data(), static_cast<int>(part.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, part.data(), static_cast<int>(part.size()), &wide[0], length);
+  return Utf8Path(wide);
+}
 
 std::string HostNameKey(const std::string& name) { return FoldCase(name); }
 

@@ -10,21 +10,6 @@ namespace {
 
 FileTime FromWindows(const FILETIME& time) { return FileTime{time.dwLowDateTime, time.dwHighDateTime}; }
 
-// Names come from the wide calls so that a character outside the ANSI code page is seen as what
-// it is; the packer takes plain ASCII only, so anything else is refused right here.
-std::string AsciiName(const wchar_t* wide, const std::string& parentHost) {
-  std::string name;
-  for (const wchar_t* c = wide; *c; ++c) {
-    if (*c < 0x20 || *c > 0x7E) {
-      std::string shown;
-      for (const wchar_t* d = wide; *d; ++d) shown += (*d >= 0x20 && *d <= 0x7E) ? static_cast<char>(*d) : '?';
-      throw ToolError(JoinHost(parentHost, shown), "the name is not plain printable ASCII");
-    }
-    name += static_cast<char>(*c);
-  }
-  return name;
-}
-
 // Closes the folder search on every way out, a refusal thrown in the middle of it included.
 class FolderSearch {
  public:
@@ -53,7 +38,8 @@ bool ScanInto(const std::string& host, const std::string& relative, FolderScan& 
   std::vector<std::string> subfolders;
   do {
     if (std::wstring(found.cFileName) == L"." || std::wstring(found.cFileName) == L"..") continue;
-    const std::string name = AsciiName(found.cFileName, host);
+    // The wide calls give every name as it is; which names a payload can hold is judged later.
+    const std::string name = Utf8Path(found.cFileName);
     const std::string childHost = JoinHost(host, name);
     if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
       throw ToolError(childHost, "is a symbolic link or junction; only plain files and folders can be packed");

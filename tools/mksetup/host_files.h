@@ -25,6 +25,9 @@ bool IsRegularFile(const std::string& path);
 // The folder that holds the running program, with a trailing separator; empty when unknown.
 std::string ExecutableFolder();
 
+// The command line's arguments after the program name, as UTF-8 like every path of the packer.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 // Whether the packer's stderr is a terminal, where a progress line can be redrawn in place.
 bool StderrIsTerminal();
 

@@ -112,4 +112,6 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }

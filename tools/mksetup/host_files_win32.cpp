@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <io.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -74,10 +75,28 @@ bool WriteAll(HANDLE file, const uint8_t* bytes, uint64_t size) {
 
 std::wstring WidePath(const std::string& path) {
   if (path.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), &wide[0], length);
+  MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), &wide[0], length);
   return wide;
+}
+
+std::string Utf8Path(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0], size, nullptr, nullptr);
+  return narrow;
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  if (wide == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.push_back(Utf8Path(wide[i]));
+  LocalFree(wide);
+  return arguments;
 }
 
 std::string LastErrorText() {
@@ -168,10 +187,7 @@ std::string ExecutableFolder() {
   const size_t slash = wide.find_last_of(L"\\/");
   if (slash == std::wstring::npos) return std::string();
   wide.resize(slash + 1);
-  const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &narrow[0], size, nullptr, nullptr);
-  return narrow;
+  return Utf8Path(wide);
 }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }

@@ -4,8 +4,6 @@
 #include <vector>
 
 #include "cli.h"
+#include "host_files.h"
 
-int main(int argc, char** argv) {
-  std::vector<std::string> arguments(argv + 1, argv + argc);
-  return RunMksetup(arguments, std::cout, std::cerr);
-}
+int main(int argc, char** argv) { return RunMksetup(ProgramArguments(argc, argv), std::cout, std::cerr); }
