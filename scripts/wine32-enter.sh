@@ -64,8 +64,9 @@ inside() {
   for dir in "${shares[@]}"; do
     mkdir -p "$root$dir" && mount --rbind "$dir" "$root$dir" || fail "cannot share $dir"
   done
+  # The locale goes in with the program: Wine takes its ANSI code page from it.
   cd / && exec chroot "$root" /usr/bin/env HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-    SETUP_WINE32_ROUTE="$route" "$@"
+    SETUP_WINE32_ROUTE="$route" ${LANG:+LANG="$LANG"} ${LC_ALL:+LC_ALL="$LC_ALL"} "$@"
 }
 
 if [ "${1:-}" = --inside ]; then

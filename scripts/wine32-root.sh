@@ -48,15 +48,17 @@ fetch_qemu() {
 # keeps those mounts from outliving an interrupted run on the host.
 make_root() {
   unshare --mount --propagation private \
-    mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine64,wine32:i386,xvfb,xauth \
+    mmdebstrap --variant=minbase --architectures=amd64,i386 --include=wine,wine64,wine32:i386,xvfb,xauth,locales \
       bookworm "$cache/root" "$mirror" >>"$cache.log" 2>&1
 }
 
-# The prefix is made once here and every run gets a private copy of it. A crash must fail its test
+# The prefix is made once here and every run gets a private copy of it; the Japanese locale lets a
+# test run Wine with code page 932 as its ANSI code page. A crash must fail its test
 # at once instead of waiting in a crash dialog, and Xvfb has no window manager that a managed window
 # (a message box, say) would wait for.
 make_prefix() {
   "$enter" --writable "$cache" -- /bin/sh -c '
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 &&
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     /usr/lib/wine/wine64 wineboot -i &&
     /usr/lib/wine/wine64 reg add "HKCU\\Software\\Wine\\WineDbg" /v ShowCrashDialog /t REG_DWORD /d 0 /f &&
