@@ -59,6 +59,14 @@ TEST(CodePages, NothingIsMappedToALookAlike) {
   EXPECT_THROW(CodePage::Named("cp"), std::invalid_argument);
 }
 
+TEST(CodePages, NamesAreComparedAsWindowsComparesThem) {
+  EXPECT_EQ(FoldCaseAsWindows("äbc\\Ærø Σσς ｚ.txt"), "ÄBC\\ÆRØ ΣΣΣ Ｚ.TXT");
+  // The sharp s has no one-letter upper case, and Windows leaves it.
+  EXPECT_EQ(FoldCaseAsWindows("straße"), "STRAßE");
+  // Bytes that are no UTF-8 fold only their ASCII letters.
+  EXPECT_EQ(FoldCaseAsWindows("a\xE4b"), "A\xE4B");
+}
+
 #ifndef _WIN32
 // Linux names are UTF-8 bytes; the Windows build takes them from the wide calls, proven under Wine.
 class CodePageFolder : public testing::Test {
@@ -126,6 +134,15 @@ TEST_F(CodePageFolder, NamesTheCodePageCannotHoldAreRefusedWithTheWayOut) {
   EXPECT_NE(run.err.find("--codepage needs one of the Windows ANSI code pages 874, 932, 936, 949, 950, 1250"),
             std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(folder_.File("p.bin")));
+}
+
+TEST(CodePageNames, LettersThatDifferOnlyInCaseWouldOverwriteEachOther) {
+  TempFolder folder;
+  MakeFile(folder.File("in/Ärger.txt"), Bytes("upper"));
+  MakeFile(folder.File("in/ärger.txt"), Bytes("lower"));
+  const ToolRun run = Mksetup({"payload", folder.File("in"), "-o", folder.File("p.bin"), "--codepage", "1252"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("only in case; on Windows one would overwrite the other"), std::string::npos) << run.err;
 }
 #endif
 

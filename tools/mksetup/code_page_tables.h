@@ -18,3 +18,7 @@ struct CodePageTable {
 
 extern const CodePageTable kCodePageTables[];
 extern const size_t kCodePageTableCount;
+
+// Every letter of these code pages whose upper case differs, with it, sorted by the letter.
+extern const uint16_t (*const kUpperCase)[2];
+extern const size_t kUpperCaseCount;

@@ -60,8 +60,12 @@ def main(out_path):
     out = ["// Written by code_page_tables.py at build time; do not edit.",
            '#include "code_page_tables.h"', "", "namespace {", ""]
     entries = []
+    letters = set()
     for number, codec, name in CODE_PAGES:
         single, rows = tables(codec)
+        letters.update(c for c in single if c != NONE)
+        for _, row in rows:
+            letters.update(c for c in row if c != NONE)
         row_of = [0] * 256
         pairs = []
         for index, (lead, row) in enumerate(rows):
@@ -75,10 +79,19 @@ def main(out_path):
         entries.append('    {%d, "%s", kSingle%d, kRow%d, %s},' % (
             number, name, number, number, "kPairs%d" % number if pairs else "nullptr"))
         out.append("")
+    # Windows compares names in upper case, letter by letter; a letter whose upper case is more
+    # than one letter (German sharp s) stays as it is, as it does on Windows.
+    upper = sorted((c, ord(chr(c).upper())) for c in letters
+                   if len(chr(c).upper()) == 1 and ord(chr(c).upper()) != c and ord(chr(c).upper()) < NONE)
+    out.append("const uint16_t kUpper[][2] = {\n%s\n};" % "\n".join(
+        "    {0x%04X, 0x%04X}," % pair for pair in upper))
+    out.append("")
     out.append("}  // namespace")
     out.append("")
     out.append("const CodePageTable kCodePageTables[] = {\n%s\n};" % "\n".join(entries))
     out.append("const size_t kCodePageTableCount = sizeof(kCodePageTables) / sizeof(kCodePageTables[0]);")
+    out.append("const uint16_t (*const kUpperCase)[2] = kUpper;")
+    out.append("const size_t kUpperCaseCount = sizeof(kUpper) / sizeof(kUpper[0]);")
     with open(out_path, "w") as handle:
         handle.write("\n".join(out) + "\n")
 

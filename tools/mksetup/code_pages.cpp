@@ -1,13 +1,20 @@
 #include "code_pages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <vector>
 
 namespace {
 
-// Decodes one UTF-8 character at `at` and moves past it; false for bytes that are no UTF-8, an
-// overlong form or a surrogate, which no file name of a host can hold.
+std::string KnownCodePages() {
+  std::string list;
+  for (size_t i = 0; i < kCodePageTableCount; ++i) list += (i ? ", " : "") + std::to_string(kCodePageTables[i].number);
+  return list;
+}
+
+}  // namespace
+
 bool NextCodePoint(const std::string& text, size_t& at, uint32_t& codePoint) {
   const unsigned char first = static_cast<unsigned char>(text[at]);
   size_t extra = 0;
@@ -40,20 +47,36 @@ void AppendUtf8(std::string& text, uint32_t codePoint) {
   } else if (codePoint < 0x800) {
     text += static_cast<char>(0xC0 | (codePoint >> 6));
     text += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
+  } else if (codePoint < 0x10000) {
     text += static_cast<char>(0xE0 | (codePoint >> 12));
+    text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (codePoint >> 18));
+    text += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
     text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
     text += static_cast<char>(0x80 | (codePoint & 0x3F));
   }
 }
 
-std::string KnownCodePages() {
-  std::string list;
-  for (size_t i = 0; i < kCodePageTableCount; ++i) list += (i ? ", " : "") + std::to_string(kCodePageTables[i].number);
-  return list;
+std::string FoldCaseAsWindows(const std::string& name) {
+  std::string folded;
+  for (size_t at = 0; at < name.size();) {
+    uint32_t codePoint = 0;
+    if (!NextCodePoint(name, at, codePoint)) {
+      folded = name;
+      for (char& c : folded) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      }
+      return folded;
+    }
+    const uint16_t key[2] = {static_cast<uint16_t>(codePoint), 0};
+    const auto* end = kUpperCase + kUpperCaseCount;
+    const auto* found = std::lower_bound(kUpperCase, end, key, [](const uint16_t* a, const uint16_t* b) { return a[0] < b[0]; });
+    AppendUtf8(folded, (codePoint < kNoCharacter && found != end && (*found)[0] == codePoint) ? (*found)[1] : codePoint);
+  }
+  return folded;
 }
-
-}  // namespace
 
 CodePage CodePage::Named(const std::string& text) {
   std::string digits = text;

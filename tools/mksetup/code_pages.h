@@ -8,6 +8,15 @@
 #include "code_page_tables.h"
 #include "format/name_rules.h"
 
+// Decodes the UTF-8 character at `at` and moves past it; false for bytes that are no UTF-8, an
+// overlong form or a surrogate, which no file name of a host can hold.
+bool NextCodePoint(const std::string& text, size_t& at, uint32_t& codePoint);
+void AppendUtf8(std::string& text, uint32_t codePoint);
+
+// A UTF-8 name as Windows compares names: each letter of the code pages in upper case. Bytes that
+// are no UTF-8 are compared as they are, with ASCII letters in upper case.
+std::string FoldCaseAsWindows(const std::string& name);
+
 class CodePage {
  public:
   // The code page named by its number, "932" or "cp932"; throws std::invalid_argument naming the

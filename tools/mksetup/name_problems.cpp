@@ -109,13 +109,7 @@ std::string PackNameProblem(const std::string& name, const CodePage* codePage) {
   return std::string();
 }
 
-std::string FoldCase(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return folded;
-}
+std::string FoldCase(const std::string& name) { return FoldCaseAsWindows(name); }
 
 NameClash FindCaseClash(const std::vector<std::string>& names) {
   std::map<std::string, size_t> files;

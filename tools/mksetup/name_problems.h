@@ -28,7 +28,7 @@ std::string PathLengthProblem(const std::string& name);
 // name in the code page. Empty when the name is fine.
 std::string PackNameProblem(const std::string& name, const CodePage* codePage = nullptr);
 
-// The name as Windows compares it: ASCII letters in upper case.
+// The name as Windows compares it: letters in upper case (see FoldCaseAsWindows).
 std::string FoldCase(const std::string& name);
 
 // The first pair of names, in any order, that Windows would take for the same file (or a
