@@ -26,14 +26,29 @@ void ZlibEngine::OnProgress(int) {}
 void ZlibEngine::OnStatus(const char*) {}
 
 int ZlibEngine::ExpandFile(const char* inputPath, const char* outputPath) {
+  BeginExpansion();
+  const bool opened = OpenInput(inputPath) && OpenOutput(outputPath);
+  return FinishExpansion(opened);
+}
+
+int ZlibEngine::ExpandStreams(FILE* input, FILE* output) {
+  BeginExpansion();
+  inputFile = input;
+  outputFile = output;
+  return FinishExpansion(output != nullptr && MeasureInput());
+}
+
+void ZlibEngine::BeginExpansion() {
   lastResult = Z_OK;
   avail_in = 0;
   avail_out = kInflateBlockSize;
   next_out = outputBuffer;
   abortFlag = 0;
   writeFailed = false;
+}
 
-  if (!OpenInput(inputPath) || !OpenOutput(outputPath)) {
+int ZlibEngine::FinishExpansion(bool streamsReady) {
+  if (!streamsReady) {
     lastResult = Z_ERRNO;
   } else {
     // "1.0" only has to share the linked zlib's major version; the record size must match exactly.
@@ -99,8 +114,11 @@ int ZlibEngine::PercentDone() {
 // leaves an existing output file as it was.
 bool ZlibEngine::OpenInput(const char* inputPath) {
   inputFile = fopen(inputPath, "rb");
-  if (inputFile == nullptr) return false;
-  if (fseek(inputFile, 0, SEEK_END) != 0) return false;
+  return inputFile != nullptr && MeasureInput();
+}
+
+bool ZlibEngine::MeasureInput() {
+  if (inputFile == nullptr || fseek(inputFile, 0, SEEK_END) != 0) return false;
   const long length = ftell(inputFile);
   // A length that the 32-bit field cannot hold is refused on every platform, as the Windows
   // runtime's ftell refuses it anyway.

@@ -28,6 +28,11 @@ class ZlibEngine : public z_stream_s {
   // 0 on success, -7 after an abort, -1 after a failed open or write, otherwise zlib's result.
   int ExpandFile(const char* inputPath, const char* outputPath);
 
+  // The same expansion between two streams already open, which it takes over and closes: any
+  // runtime stream will do (a file, or memory where the runtime has such streams). The input must
+  // be able to seek, to be measured; -1 when it cannot.
+  int ExpandStreams(FILE* input, FILE* output);
+
   // Bytes handed to zlib; 0 once the input is exhausted or unreadable.
   uint32_t ReadInputBlock();
 
@@ -50,7 +55,10 @@ class ZlibEngine : public z_stream_s {
   bool writeFailed;
 
  private:
+  void BeginExpansion();
+  int FinishExpansion(bool streamsReady);
   bool OpenInput(const char* inputPath);
+  bool MeasureInput();
   bool OpenOutput(const char* outputPath);
   void RunMainStage();
   void RunFinishingStage();
