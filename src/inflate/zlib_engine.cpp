@@ -12,14 +12,17 @@ constexpr int32_t kMultiplyFirstLimit = 10000000;
 
 }  // namespace
 
-ZlibEngine::ZlibEngine() {
-  // Null allocator functions make zlib use its default allocator.
-  zalloc = Z_NULL;
-  zfree = Z_NULL;
-  opaque = Z_NULL;
-  inputFile = nullptr;
-  outputFile = nullptr;
-}
+// The stream record starts zeroed: null allocator functions make zlib use its default allocator.
+ZlibEngine::ZlibEngine()
+    : z_stream_s(),
+      abortFlag(0),
+      inputFile(nullptr),
+      outputFile(nullptr),
+      inputLength(0),
+      lastResult(Z_OK),
+      inputBuffer(),
+      outputBuffer(),
+      writeFailed(false) {}
 
 void ZlibEngine::OnProgress(int) {}
 
@@ -78,7 +81,10 @@ int ZlibEngine::FinishExpansion(bool streamsReady) {
   }
 
   CloseFiles();
-  return abortFlag != 0 ? kInflateUserAbort : lastResult;
+  // A close that could not write the tail fails the expansion like any refused write, while
+  // lastResult keeps what zlib said of the stream.
+  if (abortFlag != 0) return kInflateUserAbort;
+  return writeFailed ? Z_ERRNO : lastResult;
 }
 
 uint32_t ZlibEngine::ReadInputBlock() {
@@ -165,7 +171,7 @@ void ZlibEngine::CloseFiles() {
   }
   if (outputFile != nullptr) {
     // Closing writes what the stream still buffers; when that fails the output is incomplete.
-    if (fclose(outputFile) != 0) lastResult = Z_ERRNO;
+    if (fclose(outputFile) != 0) writeFailed = true;
     outputFile = nullptr;
   }
 }

@@ -50,8 +50,9 @@ class ZlibEngine : public z_stream_s {
   uint8_t inputBuffer[kInflateBlockSize];
   uint8_t outputBuffer[kInflateBlockSize];
 
-  // Set by any failed write of the running expansion. It stays set when a later inflate call
-  // replaces the -1 in lastResult, so such an expansion can never be reported as a success.
+  // Set by any failed write of the running expansion, the closing of the output included. It
+  // stays set when a later inflate call replaces the -1 in lastResult, so such an expansion can
+  // never be reported as a success.
   bool writeFailed;
 
  private:

@@ -428,4 +428,38 @@ TEST_F(ZlibEngineTest, InflateFileToFilePassesTheResultOn) {
   EXPECT_TRUE(ReadWholeFile(output).empty());
 }
 
+#ifdef __linux__
+// An output that takes every write and then fails to close, as a device does whose last flush is
+// refused when the file is closed.
+ssize_t AcceptWrite(void* sink, const char* bytes, size_t size) {
+  static_cast<std::string*>(sink)->append(bytes, size);
+  return static_cast<ssize_t>(size);
+}
+int RefuseClose(void*) { return -1; }
+
+TEST_F(ZlibEngineTest, AFailedCloseAfterACompleteStreamFailsTheExpansionAndKeepsZlibsResult) {
+  const Bytes data = TestBytes(20000, 17);
+  const Bytes stream = Compress(data);
+  std::string written;
+  cookie_io_functions_t functions{};
+  functions.write = AcceptWrite;
+  functions.close = RefuseClose;
+  FILE* in = fmemopen(const_cast<uint8_t*>(stream.data()), stream.size(), "rb");
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(Z_ERRNO, engine.ExpandStreams(in, fopencookie(&written, "wb", functions)));
+  // Everything was written; only the close failed. zlib's own verdict on the stream stays.
+  EXPECT_EQ(std::string(data.begin(), data.end()), written);
+  EXPECT_EQ(Z_OK, engine.lastResult);
+  EXPECT_TRUE(engine.writeFailed);
+  ExpectClosed();
+
+  // The same engine expands into a sound output afterwards, and streams work like files.
+  written.clear();
+  functions.close = nullptr;
+  in = fmemopen(const_cast<uint8_t*>(stream.data()), stream.size(), "rb");
+  EXPECT_EQ(Z_OK, engine.ExpandStreams(in, fopencookie(&written, "wb", functions)));
+  EXPECT_EQ(std::string(data.begin(), data.end()), written);
+}
+#endif
+
 }  // namespace
