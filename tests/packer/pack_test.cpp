@@ -62,6 +62,25 @@ std::string Escaped(const std::string& name) {
   return out;
 }
 
+// The report of a folder that cannot be packed, with one group of problems; "(N)" in the heading
+// stands for their count.
+std::string OneGroupReport(const std::string& folder, std::string heading, const std::vector<std::string>& lines) {
+  heading.replace(heading.find("(N)"), 3, "(" + std::to_string(lines.size()) + ")");
+  std::string report = "mksetup: " + folder + ": cannot be packed, " + std::to_string(lines.size()) +
+                       (lines.size() == 1 ? " problem" : " problems") + "; nothing was written\n  " + heading + "\n";
+  for (const std::string& line : lines) report += "    " + line + "\n";
+  return report;
+}
+
+const char kEmptyFiles[] = "empty files (N): a setup program cannot carry a file of 0 bytes; leave them out with --skip-empty";
+const char kLaunchFile[] = "launch file (N): name one of the packed files with --launch, relative to DIR";
+const char kWindowsNames[] = "names that Windows would refuse or change (N): rename them, or leave them out with --exclude PATTERN";
+const char kNotAscii[] = "names that are not plain printable ASCII (N): name the Windows code page of the machines they are "
+                         "for with --codepage CP, rename them, or leave them out with --exclude PATTERN";
+const char kLongPaths[] = "paths too long to unpack (N): shorten the names or the nesting, or leave them out with --exclude PATTERN";
+const char kCaseClashes[] = "names that differ only in case (N): Windows takes them for one name; rename or leave out one of each pair";
+const char kTooMuch[] = "too much data (N): pack less, or leave some out with --exclude PATTERN";
+
 class PackTest : public testing::Test {
  protected:
   void SetUp() override { MakeSampleFolder(folder_, "in"); }
@@ -167,7 +186,7 @@ TEST_F(PackTest, PackReplacesAnExistingOutputOnlyWhenItSucceeds) {
   MakeFile(Path("in/zero.txt"), {});
   const ToolRun failed = Mksetup({"pack", In(), "-o", Path("setup.exe"), "--stub", PACKER_TEST_STUB});
   EXPECT_EQ(failed.exitCode, 1);
-  EXPECT_EQ(failed.err, "mksetup: " + Path("in/zero.txt") + ": is empty; the setup program cannot carry empty files\n");
+  EXPECT_EQ(failed.err, OneGroupReport(In(), kEmptyFiles, {Path("in/zero.txt")}));
   EXPECT_EQ(ReadWholeFile(Path("setup.exe")), Bytes("previous program"));
 
   // A stub that is no program fails before anything is written, too.
@@ -192,15 +211,17 @@ TEST_F(PackTest, AnEarlierOutputInsideTheFolderIsNotPackedIntoTheNewOne) {
   const std::vector<uint8_t> first = ReadWholeFile(Path("in/setup.exe"));
   const ToolRun again = Mksetup({"pack", In(), "-o", Path("in/setup.exe"), "--stub", PACKER_TEST_STUB});
   EXPECT_EQ(again.exitCode, 1);
-  EXPECT_EQ(again.err, "mksetup: " + Path("in/setup.exe") + ": lies inside " + In() +
-                           " and would be packed into itself; write it elsewhere\n");
+  EXPECT_EQ(again.err, OneGroupReport(In(), "output inside the folder (N): it would be packed into itself; write it "
+                                           "elsewhere, or leave it out with --exclude PATTERN",
+                                      {Path("in/setup.exe") + ": an earlier output, found in " + In()}));
   EXPECT_EQ(ReadWholeFile(Path("in/setup.exe")), first);
 }
 
 struct Refusal {
-  const char* file;      // created below "in" with one byte of contents ("" for none)
+  const char* file;      // created below "in" with one byte of contents
   const char* launch;    // --launch, or nullptr
-  std::string message;   // after "mksetup: "; {in} stands for the folder, {file} for the file's path
+  const char* heading;   // the group the problem falls in
+  std::string line;      // {in} stands for the folder, {file} for the file's path
 };
 
 std::string Expand(std::string text, const std::string& in, const std::string& file) {
@@ -213,28 +234,27 @@ TEST(PackRefusals, NameTheFileAndTheReason) {
   const std::string longName(172, 'x');
   const std::string longestName(171, 'x');
   const std::vector<Refusal> cases = {
-      {"sub/a.txt", "b.txt", "b.txt: cannot be the launch file: it is not one of the files in {in}"},
-      {"sub/a.txt", "SUB/A.TXT", "SUB\\A.TXT: cannot be the launch file: it is not one of the files in {in} (did you mean \"sub\\a.txt\"?)"},
-      {longName.c_str(), nullptr,
+      {"sub/a.txt", "b.txt", kLaunchFile, "b.txt: is not one of the files in {in}"},
+      {"sub/a.txt", "SUB/A.TXT", kLaunchFile, "SUB\\A.TXT: is not one of the files in {in} (did you mean \"sub\\a.txt\"?)"},
+      {longName.c_str(), nullptr, kLongPaths,
        "{file}: the name \"" + longName + "\" is 172 characters long; unpacked below the typical extraction folder "
        "C:\\Users\\<20 characters>\\AppData\\Local\\Temp\\{93BE7657-D655-425A-8E7A-F7D9392A5939}\\ (88 characters) its "
        "path would be 260 characters, over the limit of 259"},
-      {"a.txt", longestName.c_str(),
-       longestName + ": cannot be the launch file: it is not one of the files in {in}"},
+      {"a.txt", longestName.c_str(), kLaunchFile, longestName + ": is not one of the files in {in}"},
+      {"a.txt", "a?.txt", kLaunchFile, "a?.txt: the name contains '?', which Windows does not allow in file names"},
 #ifndef _WIN32
-      {"caf\xC3\xA9.txt", nullptr, "{file}: the name \"caf\xC3\xA9.txt\" is not plain printable ASCII (byte 0xC3 at position 4); "
-                                "name the Windows code page of the machines it is for with --codepage CP"},
-      {"sub/CON.txt", nullptr, "{file}: the name \"sub\\CON.txt\" has the component \"CON.txt\", a reserved device name on Windows"},
-      {"lpt1/a.txt", nullptr, "{file}: the name \"lpt1\\a.txt\" has the component \"lpt1\", a reserved device name on Windows"},
-      {"what?.txt", nullptr, "{file}: the name \"what?.txt\" contains '?', which Windows does not allow in file names"},
-      {"c:d.txt", nullptr, "{file}: the name \"c:d.txt\" contains ':', which Windows takes for a drive or a stream"},
-      {"notes.", nullptr,
+      {"caf\xC3\xA9.txt", nullptr, kNotAscii, "{file}: the name \"caf\xC3\xA9.txt\" is not plain printable ASCII (byte 0xC3 at position 4)"},
+      {"sub/CON.txt", nullptr, kWindowsNames, "{file}: the name \"sub\\CON.txt\" has the component \"CON.txt\", a reserved device name on Windows"},
+      {"lpt1/a.txt", nullptr, kWindowsNames, "{file}: the name \"lpt1\\a.txt\" has the component \"lpt1\", a reserved device name on Windows"},
+      {"what?.txt", nullptr, kWindowsNames, "{file}: the name \"what?.txt\" contains '?', which Windows does not allow in file names"},
+      {"c:d.txt", nullptr, kWindowsNames, "{file}: the name \"c:d.txt\" contains ':', which Windows takes for a drive or a stream"},
+      {"notes.", nullptr, kWindowsNames,
        "{file}: the name \"notes.\" has the component \"notes.\", which ends in a dot or a space; Windows drops those, so "
        "the file would get another name"},
-      {"dir /a.txt", nullptr,
+      {"dir /a.txt", nullptr, kWindowsNames,
        "{file}: the name \"dir \\a.txt\" has the component \"dir \", which ends in a dot or a space; Windows drops those, "
        "so the file would get another name"},
-      {"...", nullptr, "{file}: the name \"...\" has the component \"...\", which would leave the extraction folder"},
+      {"...", nullptr, kWindowsNames, "{file}: the name \"...\" has the component \"...\", which would leave the extraction folder"},
 #endif
   };
   for (const Refusal& refusal : cases) {
@@ -247,7 +267,7 @@ TEST(PackRefusals, NameTheFileAndTheReason) {
     if (refusal.launch) arguments.insert(arguments.end(), {"--launch", refusal.launch});
     const ToolRun run = Mksetup(arguments);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "mksetup: " + Expand(refusal.message, in, file) + "\n");
+    EXPECT_EQ(run.err, OneGroupReport(in, refusal.heading, {Expand(refusal.line, in, file)}));
     EXPECT_FALSE(std::filesystem::exists(HostPath(folder, "out.bin")));
   }
 }
@@ -265,7 +285,8 @@ TEST(PackRefusals, AFolderWithoutFilesHasNothingToPack) {
   std::filesystem::create_directories(HostPath(folder, "in/empty/deeper"));
   const ToolRun run = Mksetup({"payload", HostPath(folder, "in"), "-o", HostPath(folder, "out.bin")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "mksetup: " + HostPath(folder, "in") + ": holds no files; there is nothing to pack\n");
+  EXPECT_EQ(run.err, OneGroupReport(HostPath(folder, "in"), "nothing to pack (N): a setup program needs at least one file",
+                                    {HostPath(folder, "in") + ": it holds no files"}));
 
   const ToolRun missing = Mksetup({"payload", HostPath(folder, "nowhere"), "-o", HostPath(folder, "out.bin")});
   EXPECT_EQ(missing.exitCode, 1);
@@ -300,6 +321,17 @@ TEST(PackCommandLine, EveryCommandHasHelpAndWrongUseIsAUsageError) {
   EXPECT_EQ(Mksetup({"payload", "dir", "-o", "x", "--threads", "0"}).exitCode, 2);
 }
 
+TEST(PackCommandLine, PackHelpTellsEveryOptionItTakes) {
+  const std::string help = Mksetup({"pack", "--help"}).out;
+  for (const char* option : {"-o, --output", "--launch", "--stub", "--threads", "--dereference", "--skip-empty", "--exclude"}) {
+    EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+  }
+  for (const char* option : {"--dereference", "--skip-empty", "--exclude"}) {
+    EXPECT_EQ(Mksetup({"pack", option}).err.find("unknown option"), std::string::npos) << option;
+  }
+  EXPECT_NE(help.find("Then: 'mksetup verify OUT.exe'"), std::string::npos);
+}
+
 TEST(PackProgress, RedrawsOnlyWhenThePercentChangesAndClearsItsLine) {
   std::ostringstream err;
   {
@@ -329,14 +361,15 @@ TEST(PackRefusals, SpecialFilesAndLinksAreRefused) {
   struct Special {
     const char* name;
     std::function<int(const std::string&)> make;
-    const char* reason;
+    std::string heading;
+    const char* detail;
   };
+  const std::string links = "symbolic links (N): pack what they point to with --dereference, or leave them out with --exclude PATTERN";
+  const std::string specialFiles = "special files (N): only regular files and folders can be packed; leave them out with --exclude PATTERN";
   const std::vector<Special> specials = {
-      {"link.txt", [](const std::string& path) { return symlink("a.txt", path.c_str()); },
-       "is a symbolic link; only plain files and folders can be packed"},
-      {"linked-folder", [](const std::string& path) { return symlink(".", path.c_str()); },
-       "is a symbolic link; only plain files and folders can be packed"},
-      {"pipe", [](const std::string& path) { return mkfifo(path.c_str(), 0600); }, "is a FIFO, not a regular file"},
+      {"link.txt", [](const std::string& path) { return symlink("a.txt", path.c_str()); }, links, "-> a.txt"},
+      {"linked-folder", [](const std::string& path) { return symlink(".", path.c_str()); }, links, "-> ."},
+      {"pipe", [](const std::string& path) { return mkfifo(path.c_str(), 0600); }, specialFiles, "a FIFO"},
   };
   for (const Special& special : specials) {
     SCOPED_TRACE(special.name);
@@ -346,7 +379,7 @@ TEST(PackRefusals, SpecialFilesAndLinksAreRefused) {
     ASSERT_EQ(special.make(path), 0);
     const ToolRun run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "mksetup: " + path + ": " + special.reason + "\n");
+    EXPECT_EQ(run.err, OneGroupReport(folder.File("in"), special.heading, {path + ": " + special.detail}));
   }
 }
 
@@ -356,23 +389,24 @@ TEST(PackRefusals, NamesThatDifferOnlyInCaseWouldOverwriteEachOther) {
   MakeFile(folder.File("in/Readme.txt"), Bytes("b"));
   ToolRun run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "mksetup: " + folder.File("in/Readme.txt") +
-                         ": differs from \"README.TXT\" only in case; on Windows one would overwrite the other\n");
+  EXPECT_EQ(run.err, OneGroupReport(folder.File("in"), kCaseClashes,
+                                    {folder.File("in/Readme.txt") + ": differs from \"README.TXT\" only in case"}));
 
   std::filesystem::remove(folder.File("in/Readme.txt"));
   MakeFile(folder.File("in/docs"), Bytes("c"));
   MakeFile(folder.File("in/DOCS/x.txt"), Bytes("d"));
   run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
-  EXPECT_EQ(run.err, "mksetup: " + folder.File("in/docs") +
-                         ": is a file where \"DOCS\\x.txt\" needs a folder; on Windows the names differ only in case\n");
+  EXPECT_EQ(run.err, OneGroupReport(folder.File("in"), kCaseClashes,
+                                    {folder.File("in/docs") + ": is a file where \"DOCS\\x.txt\" needs a folder"}));
 
   std::filesystem::remove_all(folder.File("in/DOCS"));
   MakeFile(folder.File("in/Docs/x.txt"), Bytes("d"));
   MakeFile(folder.File("in/a/b.txt"), Bytes("e"));
   MakeFile(folder.File("in/A"), Bytes("f"));
   run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
-  EXPECT_EQ(run.err, "mksetup: " + folder.File("in/a/b.txt") +
-                         ": needs a folder where \"A\" is a file; on Windows the names differ only in case\n");
+  EXPECT_EQ(run.err, OneGroupReport(folder.File("in"), kCaseClashes,
+                                    {folder.File("in/a/b.txt") + ": needs a folder where \"A\" is a file",
+                                     folder.File("in/docs") + ": is a file where \"Docs\\x.txt\" needs a folder"}));
 }
 
 // Sparse files: the sizes are refused from the folder listing, before a byte is read.
@@ -382,15 +416,22 @@ TEST(PackRefusals, SizesOf4GiBAreRefusedBeforeReading) {
   MakeFile(big, Bytes("x"));
   ASSERT_EQ(truncate(big.c_str(), 4294967296LL), 0);
   ToolRun run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
-  EXPECT_EQ(run.err, "mksetup: " + big + ": is 4294967296 bytes; each file must be smaller than 4 GiB\n");
+  EXPECT_EQ(run.err, "mksetup: " + folder.File("in") + ": cannot be packed, 2 problems; nothing was written\n"
+                     "  files of 4 GiB or more (1): a setup program carries files below 4 GiB only; leave them out with "
+                     "--exclude PATTERN\n"
+                     "    " + big + ": 4294967296 bytes\n"
+                     "  too much data (1): pack less, or leave some out with --exclude PATTERN\n"
+                     "    " + folder.File("in") + ": the files add up to 4294967296 bytes; with its header and entry "
+                     "table the data file would be 4294967856 bytes, and it must stay below 4 GiB\n");
 
   ASSERT_EQ(truncate(big.c_str(), 2147483648LL), 0);
   MakeFile(folder.File("in/big2.bin"), Bytes("x"));
   ASSERT_EQ(truncate(folder.File("in/big2.bin").c_str(), 2147483000LL), 0);
   run = Mksetup({"payload", folder.File("in"), "-o", folder.File("out.bin")});
-  EXPECT_EQ(run.err, "mksetup: " + folder.File("in") +
-                         ": the files add up to 4294966648 bytes; with its header and entry table the data file would "
-                         "be 4294967504 bytes, and it must stay below 4 GiB\n");
+  EXPECT_EQ(run.err, OneGroupReport(folder.File("in"), kTooMuch,
+                                    {folder.File("in") +
+                                     ": the files add up to 4294966648 bytes; with its header and entry table the data "
+                                     "file would be 4294967504 bytes, and it must stay below 4 GiB"}));
 }
 
 
@@ -406,9 +447,10 @@ TEST(PackRefusals, A32BitStubRefusesADataFileItsProgramCouldNotHoldAndA64BitOneT
 
   ToolRun run = Mksetup({"pack", folder.File("in"), "-o", folder.File("setup.exe"), "--stub", PACKER_TEST_STUB_32});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "mksetup: " + folder.File("in") +
-                         ": the data file would be 469762049 bytes, above the 469762048 bytes (448 MiB) that a "
-                         "32-bit setup program can hold in memory; pack less, or pass a 64-bit stub with --stub\n");
+  EXPECT_EQ(run.err, OneGroupReport(folder.File("in"), kTooMuch,
+                                    {folder.File("in") +
+                                     ": the data file would be 469762049 bytes, above the 469762048 bytes (448 MiB) "
+                                     "that a 32-bit setup program can hold in memory; or pass a 64-bit stub with --stub"}));
   EXPECT_FALSE(std::filesystem::exists(folder.File("setup.exe")));
 
   run = Mksetup({"pack", folder.File("in"), "-o", folder.File("setup.exe"), "--stub", PACKER_TEST_STUB});

@@ -6,11 +6,13 @@
 #include <optional>
 #include <stdexcept>
 
+#include "exclude_patterns.h"
 #include "extract_files.h"
 #include "folder_scan.h"
 #include "host_files.h"
 #include "listing.h"
 #include "merge_assembly.h"
+#include "pack_problems.h"
 #include "parallel_deflate.h"
 #include "payload_check.h"
 #include "payload_source.h"
@@ -30,6 +32,7 @@ const char kGeneralHelp[] =
     "commands:\n"
     "  pack DIR -o OUT.exe [--launch RELPATH] [--stub STUB.exe]   make a setup program from DIR\n"
     "  payload DIR -o FILE [--launch RELPATH]                     write only the compressed payload\n"
+    "      both also take --dereference, --skip-empty, --exclude PATTERN and --threads N\n"
     "  list FILE [--json]                                         show the files a payload carries\n"
     "  verify FILE                                                check a payload completely\n"
     "  extract FILE -C DIR                                        unpack a payload into DIR\n"
@@ -40,6 +43,7 @@ const char kGeneralHelp[] =
 
 const char kPackHelp[] =
     "usage: mksetup pack DIR -o OUT.exe [--launch RELPATH] [--stub STUB.exe] [--threads N]\n"
+    "                    [--codepage CP] [--dereference] [--skip-empty] [--exclude PATTERN]...\n"
     "\n"
     "Packs every file below DIR, with its times, into a copy of the setup stub. When the setup\n"
     "program runs, it unpacks them below %TEMP%\\{93BE7657-D655-425A-8E7A-F7D9392A5939}\\ and\n"
@@ -56,18 +60,36 @@ const char kPackHelp[] =
     "                         949, 950, 1250-1258), so that names beyond plain ASCII can be\n"
     "                         carried; each must convert exactly. The program then unpacks them\n"
     "                         right on machines whose ANSI code page is CP, and only there\n"
+    "  --dereference          pack what symbolic links point to: a link to a file as that file,\n"
+    "                         a link to a folder as that folder; without it links are refused\n"
+    "  --skip-empty           leave empty files out (and list them) instead of refusing them\n"
+    "  --exclude PATTERN      leave out what PATTERN matches, never looking at it; repeatable.\n"
+    "                         '*' and '?' match within one name, '**' across folders, [a-z] a\n"
+    "                         set. A PATTERN without '/' matches a name at any depth ('*.o');\n"
+    "                         one with '/' the path from the top of DIR ('docs/old'); one\n"
+    "                         ending in '/' folders only, with all they hold ('.git/')\n"
     "\n"
-    "Refused: empty files, symbolic links and other special files, names that are not plain\n"
-    "printable ASCII (without --codepage) or that Windows would refuse or alter, names that\n"
-    "differ only in case,\n"
-    "paths too long for a typical temporary folder, files or totals of 4 GiB or more.\n"
-    "With a 32-bit stub, also a data file above 448 MiB: the program holds it in memory whole.\n";
+    "DIR is examined whole before anything is written. What a setup program cannot carry is\n"
+    "listed, every problem at once, grouped by kind, each kind with what to do about it: empty\n"
+    "files (--skip-empty), symbolic links (--dereference), links that point nowhere or loop,\n"
+    "FIFOs, sockets and devices, files that cannot be read, names that are not plain printable\n"
+    "ASCII (without --codepage) or that the code page cannot hold, names that Windows would\n"
+    "refuse or alter, names that differ only in case, paths too long for a typical temporary\n"
+    "folder, files or totals of 4 GiB or more, and with a 32-bit stub a data file above 448 MiB,\n"
+    "which the program holds in memory whole. Leave out what you do not mean to ship with\n"
+    "--exclude, rename the rest, and run the command again. Empty folders are left out with a\n"
+    "warning. Exit codes: 0 packed, 1 refused or failed (OUT.exe untouched), 2 the command line\n"
+    "is wrong.\n"
+    "\n"
+    "Then: 'mksetup verify OUT.exe' checks it, 'mksetup list OUT.exe' shows what it carries.\n";
 
 const char kPayloadHelp[] =
     "usage: mksetup payload DIR -o FILE [--launch RELPATH] [--threads N]\n"
+    "                       [--codepage CP] [--dereference] [--skip-empty] [--exclude PATTERN]...\n"
     "\n"
     "Writes only the payload of 'mksetup pack': the zlib stream that a setup program carries as\n"
-    "its resource \"SETUP\" 2000. Options and refusals are those of 'mksetup pack'.\n";
+    "its resource \"SETUP\" 2000. Options and refusals are those of 'mksetup pack' (see\n"
+    "'mksetup pack --help'); no stub, so no stub's limit applies.\n";
 
 const char kListHelp[] =
     "usage: mksetup list FILE [--json] [--codepage CP]\n"
@@ -104,6 +126,7 @@ struct Options {
   std::string launch;
   std::string stub;
   std::string folder;
+  ScanOptions scan;
   unsigned threads = 0;
   std::optional<CodePage> codePage;
   bool json = false;
@@ -112,7 +135,7 @@ struct Options {
 
 // The options each command takes; anything else is a usage error.
 struct Accepted {
-  bool output, launch, stub, threads, json, folder, codePage;
+  bool output, launch, stub, threads, json, folder, codePage, scan;
 };
 
 unsigned ParseThreads(const std::string& text) {
@@ -158,11 +181,22 @@ Options ParseOptions(const std::vector<std::string>& arguments, const Accepted& 
       options.folder = value(argument);
     } else if (accepted.codePage && argument == "--codepage") {
       options.codePage = ParseCodePage(value(argument));
+    } else if (accepted.scan && argument == "--dereference") {
+      options.scan.dereference = true;
+    } else if (accepted.scan && argument == "--skip-empty") {
+      options.scan.skipEmpty = true;
+    } else if (accepted.scan && argument == "--exclude") {
+      options.scan.excludes.push_back(value(argument));
     } else if (argument.size() > 1 && argument[0] == '-') {
       throw UsageError("unknown option '" + argument + "'");
     } else {
       options.operands.push_back(argument);
     }
+  }
+  try {
+    ExcludePatterns{options.scan.excludes};
+  } catch (const PatternError& error) {
+    throw UsageError(error.what());
   }
   return options;
 }
@@ -186,12 +220,12 @@ std::string FindDefaultStub() {
 }
 
 // An earlier output inside the folder would be packed into the new one, which grows each time.
-void CheckOutputOutsideFolder(const std::string& output, const std::string& folder, const FolderScan& scan) {
+void CheckOutputOutsideFolder(const std::string& output, const std::string& folder, FolderScan& scan) {
   std::error_code error;
   if (!std::filesystem::exists(output, error)) return;
   for (const SourceFile& file : scan.files) {
     if (std::filesystem::equivalent(output, file.hostPath, error)) {
-      throw ToolError(output, "lies inside " + folder + " and would be packed into itself; write it elsewhere");
+      scan.problems.Add(kOutputInside, output, "an earlier output, found in " + folder);
     }
   }
 }
@@ -204,29 +238,41 @@ void CheckOutputOutsideFolder(const std::string& output, const std::string& fold
 constexpr uint64_t kPe32MergeFileLimit = uint64_t{448} << 20;
 
 // With a 32-bit stub, a data file the program could not hold is refused before anything is read.
-void CheckFitsTheStub(const std::string& folder, const FolderScan& scan, PeFormat stubFormat) {
+void CheckFitsTheStub(const std::string& folder, FolderScan& scan, PeFormat stubFormat) {
   if (stubFormat != PeFormat::kPe32) return;
   uint64_t contents = 0;
   for (const SourceFile& file : scan.files) contents += file.size;
   const uint64_t length = MergeFileLength(scan.files.size(), contents);
   if (length <= kPe32MergeFileLimit) return;
-  throw ToolError(folder, "the data file would be " + std::to_string(length) + " bytes, above the " +
-                              std::to_string(kPe32MergeFileLimit) + " bytes (448 MiB) that a 32-bit setup program " +
-                              "can hold in memory; pack less, or pass a 64-bit stub with --stub");
+  scan.problems.Add(kTooMuchData, folder,
+                    "the data file would be " + std::to_string(length) + " bytes, above the " +
+                        std::to_string(kPe32MergeFileLimit) + " bytes (448 MiB) that a 32-bit setup program " +
+                        "can hold in memory; or pass a 64-bit stub with --stub");
+}
+
+// Says what the packer leaves out without being asked to refuse it: empty folders, which the
+// format cannot carry, and the empty files that --skip-empty leaves out.
+void ReportLeftOut(const FolderScan& scan, std::ostream& err) {
+  for (const std::string& empty : scan.emptyFolders) {
+    err << "mksetup: warning: " << empty << ": empty folder left out; a setup program carries files only\n";
+  }
+  if (scan.skippedEmpty.empty()) return;
+  const size_t count = scan.skippedEmpty.size();
+  err << "mksetup: left out " << count << (count == 1 ? " empty file" : " empty files") << " (--skip-empty):\n";
+  for (const std::string& empty : scan.skippedEmpty) err << "  " << empty << "\n";
 }
 
 // The payload stream of a folder: scan, refusals, the data file, compression. Without a stub
 // (`payload`) no stub's limit applies.
 std::vector<uint8_t> MakePayload(const Options& options, const std::string& folder, std::ostream& err,
                                  const std::optional<PeFormat>& stubFormat, size_t& fileCount, uint64_t& expandedSize) {
-  FolderScan scan = ScanFolder(folder);
+  FolderScan scan = ScanFolder(folder, options.scan);
   std::string launch = PayloadName(options.launch);
   CheckPackable(folder, scan, launch, CodePageOf(options));
   if (stubFormat) CheckFitsTheStub(folder, scan, *stubFormat);
   CheckOutputOutsideFolder(options.output, folder, scan);
-  for (const std::string& empty : scan.emptyFolders) {
-    err << "mksetup: warning: " << empty << ": empty folder left out; a setup program carries files only\n";
-  }
+  scan.problems.ThrowIfAny(folder);
+  ReportLeftOut(scan, err);
   if (options.codePage) StoreNamesIn(*options.codePage, scan, launch);
   ProgressBar bar(err, StderrIsTerminal());
   const std::vector<uint8_t> merge = AssembleMergeFile(
@@ -238,7 +284,7 @@ std::vector<uint8_t> MakePayload(const Options& options, const std::string& fold
 }
 
 int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool withStub) {
-  const Options options = ParseOptions(arguments, Accepted{true, true, withStub, true, false, false, true});
+  const Options options = ParseOptions(arguments, Accepted{true, true, withStub, true, false, false, true, true});
   if (options.help) {
     out << (withStub ? kPackHelp : kPayloadHelp);
     return 0;
@@ -286,7 +332,7 @@ int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::o
 }
 
 int RunList(const std::vector<std::string>& arguments, std::ostream& out) {
-  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, true, false, true});
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, true, false, true, false});
   if (options.help) {
     out << kListHelp;
     return 0;
@@ -302,7 +348,7 @@ int RunList(const std::vector<std::string>& arguments, std::ostream& out) {
 }
 
 int RunVerify(const std::vector<std::string>& arguments, std::ostream& out) {
-  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, false, true});
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, false, true, false});
   if (options.help) {
     out << kVerifyHelp;
     return 0;
@@ -319,7 +365,7 @@ int RunVerify(const std::vector<std::string>& arguments, std::ostream& out) {
 }
 
 int RunExtract(const std::vector<std::string>& arguments, std::ostream& out) {
-  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, true, true});
+  const Options options = ParseOptions(arguments, Accepted{false, false, false, false, false, true, true, false});
   if (options.help) {
     out << kExtractHelp;
     return 0;

@@ -13,16 +13,32 @@ constexpr int64_t kUnixEpochAsFileTime = 116444736000000000;
 
 }  // namespace
 
+bool ScanContext::LeadsBack(const FolderIdentity& folder) const {
+  return std::find(ancestors.begin(), ancestors.end(), folder) != ancestors.end();
+}
+
 std::string JoinRelative(const std::string& parent, const std::string& name) {
   return parent.empty() ? name : parent + '\\' + name;
 }
 
-bool ScanSubfolders(const std::string& host, const std::string& relative, const std::vector<std::string>& subfolders,
-                    FolderScan& scan) {
+bool TakeFile(SourceFile file, FolderScan& scan, const ScanContext& context) {
+  if (file.size == 0 && context.options.skipEmpty) {
+    scan.skippedEmpty.push_back(file.shownPath);
+    return false;
+  }
+  scan.files.push_back(std::move(file));
+  return true;
+}
+
+bool ScanSubfolders(const std::string& host, const std::string& relative, const std::vector<Subfolder>& subfolders,
+                    FolderScan& scan, ScanContext& context) {
   bool holdsFile = false;
-  for (const std::string& name : subfolders) {
-    const std::string childHost = JoinHost(host, name);
-    if (ScanInto(childHost, JoinRelative(relative, name), scan)) {
+  for (const Subfolder& subfolder : subfolders) {
+    const std::string childHost = JoinHost(host, subfolder.name);
+    context.ancestors.push_back(subfolder.identity);
+    const bool childHoldsFile = ScanInto(childHost, JoinRelative(relative, subfolder.name), scan, context);
+    context.ancestors.pop_back();
+    if (childHoldsFile) {
       holdsFile = true;
     } else {
       scan.emptyFolders.push_back(childHost);
@@ -40,12 +56,13 @@ bool UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds, FileTime& fileTim
   return true;
 }
 
-FolderScan ScanFolder(const std::string& folder) {
-  RequireFolder(folder);
+FolderScan ScanFolder(const std::string& folder, const ScanOptions& options) {
+  ScanContext context{options, ExcludePatterns(options.excludes), {RequireFolder(folder)}};
   FolderScan scan;
-  ScanInto(folder, std::string(), scan);
+  ScanInto(folder, std::string(), scan, context);
   std::sort(scan.files.begin(), scan.files.end(),
             [](const SourceFile& a, const SourceFile& b) { return a.relativePath < b.relativePath; });
   std::sort(scan.emptyFolders.begin(), scan.emptyFolders.end());
+  std::sort(scan.skippedEmpty.begin(), scan.skippedEmpty.end());
   return scan;
 }

@@ -3,6 +3,7 @@
 #include "format/payload_writer.h"
 #include "host_files.h"
 #include "name_problems.h"
+#include "pack_problems.h"
 #include "tool_error.h"
 
 namespace {
@@ -15,27 +16,45 @@ uint64_t FolderMergeFileLength(const std::vector<SourceFile>& files) {
   return MergeFileLength(files.size(), contents);
 }
 
-void CheckFile(const SourceFile& file, const CodePage* codePage) {
-  if (file.size == 0) throw ToolError(file.hostPath, "is empty; the setup program cannot carry empty files");
-  if (file.size >= kFourGiB) {
-    throw ToolError(file.hostPath, "is " + std::to_string(file.size) + " bytes; each file must be smaller than 4 GiB");
+void CheckFile(const SourceFile& file, const CodePage* codePage, ProblemList& problems) {
+  if (file.size == 0) problems.Add(kEmptyFile, file.shownPath);
+  if (file.size >= kFourGiB) problems.Add(kHugeFile, file.shownPath, std::to_string(file.size) + " bytes");
+  const NameProblem problem = PackNameProblem(file.relativePath, codePage);
+  if (problem.kind) problems.Add(*problem.kind, file.shownPath, "the name \"" + file.relativePath + "\" " + problem.reason);
+}
+
+void CheckCaseClashes(const FolderScan& scan, ProblemList& problems) {
+  std::vector<std::string> names;
+  for (const SourceFile& file : scan.files) names.push_back(file.relativePath);
+  for (const NameClash& clash : FindCaseClashes(names)) {
+    const SourceFile& first = scan.files[clash.first];
+    const SourceFile& second = scan.files[clash.second];
+    const std::string folded = FoldCase(second.relativePath) + "\\";
+    if (FoldCase(first.relativePath) == FoldCase(second.relativePath)) {
+      problems.Add(kCaseClash, second.shownPath, "differs from \"" + first.relativePath + "\" only in case");
+    } else if (FoldCase(first.relativePath).compare(0, folded.size(), folded) == 0) {
+      problems.Add(kCaseClash, second.shownPath, "is a file where \"" + first.relativePath + "\" needs a folder");
+    } else {
+      problems.Add(kCaseClash, second.shownPath, "needs a folder where \"" + first.relativePath + "\" is a file");
+    }
   }
-  const std::string problem = PackNameProblem(file.relativePath, codePage);
-  if (!problem.empty()) throw ToolError(file.hostPath, "the name \"" + file.relativePath + "\" " + problem);
 }
 
 void CheckLaunchName(const std::string& folder, const FolderScan& scan, const std::string& launchName,
-                     const CodePage* codePage) {
-  const std::string problem = PackNameProblem(launchName, codePage);
-  if (!problem.empty()) throw ToolError(launchName, "cannot be the launch file: the name " + problem);
+                     const CodePage* codePage, ProblemList& problems) {
+  const NameProblem problem = PackNameProblem(launchName, codePage);
+  if (problem.kind) {
+    problems.Add(kLaunchFile, launchName, "the name " + problem.reason);
+    return;
+  }
   std::string sameButCase;
   for (const SourceFile& file : scan.files) {
     if (file.relativePath == launchName) return;
     if (FoldCase(file.relativePath) == FoldCase(launchName)) sameButCase = file.relativePath;
   }
-  std::string reason = "cannot be the launch file: it is not one of the files in " + folder;
+  std::string reason = "is not one of the files in " + folder;
   if (!sameButCase.empty()) reason += " (did you mean \"" + sameButCase + "\"?)";
-  throw ToolError(launchName, reason);
+  problems.Add(kLaunchFile, launchName, reason);
 }
 
 }  // namespace
@@ -48,37 +67,21 @@ std::string PayloadName(const std::string& typed) {
   return name;
 }
 
-void CheckPackable(const std::string& folder, const FolderScan& scan, const std::string& launchName,
+void CheckPackable(const std::string& folder, FolderScan& scan, const std::string& launchName,
                    const CodePage* codePage) {
-  if (scan.files.empty()) throw ToolError(folder, "holds no files; there is nothing to pack");
-  for (const SourceFile& file : scan.files) CheckFile(file, codePage);
-
-  std::vector<std::string> names;
-  for (const SourceFile& file : scan.files) names.push_back(file.relativePath);
-  const NameClash clash = FindCaseClash(names);
-  if (clash.found) {
-    const SourceFile& first = scan.files[clash.first];
-    const SourceFile& second = scan.files[clash.second];
-    if (FoldCase(first.relativePath) == FoldCase(second.relativePath)) {
-      throw ToolError(second.hostPath, "differs from \"" + first.relativePath +
-                                           "\" only in case; on Windows one would overwrite the other");
-    }
-    const std::string folded = FoldCase(second.relativePath) + "\\";
-    if (FoldCase(first.relativePath).compare(0, folded.size(), folded) == 0) {
-      throw ToolError(second.hostPath, "is a file where \"" + first.relativePath +
-                                           "\" needs a folder; on Windows the names differ only in case");
-    }
-    throw ToolError(second.hostPath, "needs a folder where \"" + first.relativePath +
-                                         "\" is a file; on Windows the names differ only in case");
-  }
+  ProblemList& problems = scan.problems;
+  if (scan.files.empty() && problems.empty()) problems.Add(kNothingToPack, folder, "it holds no files");
+  for (const SourceFile& file : scan.files) CheckFile(file, codePage, problems);
+  CheckCaseClashes(scan, problems);
 
   const uint64_t length = FolderMergeFileLength(scan.files);
   if (length > kMaxMergeFileLength) {
-    throw ToolError(folder, "the files add up to " + std::to_string(length - DataRegionOffset(scan.files.size())) +
-                                " bytes; with its header and entry table the data file would be " +
-                                std::to_string(length) + " bytes, and it must stay below 4 GiB");
+    problems.Add(kTooMuchData, folder,
+                 "the files add up to " + std::to_string(length - DataRegionOffset(scan.files.size())) +
+                     " bytes; with its header and entry table the data file would be " + std::to_string(length) +
+                     " bytes, and it must stay below 4 GiB");
   }
-  if (!launchName.empty()) CheckLaunchName(folder, scan, launchName, codePage);
+  if (!launchName.empty()) CheckLaunchName(folder, scan, launchName, codePage, problems);
 }
 
 void StoreNamesIn(const CodePage& codePage, FolderScan& scan, std::string& launchName) {

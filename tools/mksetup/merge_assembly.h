@@ -13,12 +13,12 @@
 // The launch name as the payload stores it: forward slashes typed by the user become backslashes.
 std::string PayloadName(const std::string& typed);
 
-// Throws ToolError, naming the file and the reason, for the first thing in `scan` (or in the
-// launch name) that the payload cannot carry: no files at all, an empty file, a file of 4 GiB or
-// more, a name the setup program or Windows would refuse or change, a path too long for the
-// typical extraction folder, two names that Windows takes for one, a data file of 4 GiB or more,
-// a launch name that is not one of the files. Names beyond ASCII need a `codePage` that holds them.
-void CheckPackable(const std::string& folder, const FolderScan& scan, const std::string& launchName,
+// Adds to scan.problems everything in `scan` (and in the launch name) that the payload cannot carry:
+// no files at all, empty files, files of 4 GiB or more, names the setup program or Windows would
+// refuse or change, paths too long for the typical extraction folder, names that Windows takes for
+// one, a data file of 4 GiB or more, a launch name that is not one of the files. Names beyond
+// ASCII need a `codePage` that holds them.
+void CheckPackable(const std::string& folder, FolderScan& scan, const std::string& launchName,
                    const CodePage* codePage);
 
 // Turns the checked UTF-8 names of the files and the launch name into the bytes of `codePage`.

@@ -76,57 +76,75 @@ std::string PathLengthProblem(const std::string& name) {
          std::to_string(kMaxFullPathLength);
 }
 
-std::string PackNameProblem(const std::string& name, const CodePage* codePage) {
+NameProblem PackNameProblem(const std::string& name, const CodePage* codePage) {
   std::string stored = name;
   for (size_t i = 0; i < name.size(); ++i) {
     const unsigned char byte = static_cast<unsigned char>(name[i]);
     if (codePage == nullptr && (byte < 0x20 || byte > 0x7E)) {
-      std::string problem = "is not plain printable ASCII (byte " + ByteText(byte) + " at position " + std::to_string(i + 1) + ")";
-      if (byte > 0x7E) problem += "; name the Windows code page of the machines it is for with --codepage CP";
-      return problem;
+      return NameProblem{byte > 0x7E ? &kNotAscii : &kWindowsName,
+                         "is not plain printable ASCII (byte " + ByteText(byte) + " at position " +
+                             std::to_string(i + 1) + ")"};
     }
-    if (byte == 0x7F) return "contains the control character 0x7F";
+    if (byte == 0x7F) return NameProblem{&kWindowsName, "contains the control character 0x7F"};
   }
   if (codePage != nullptr && !codePage->FromUtf8(name, stored)) {
-    return "has " + codePage->FirstUnwritable(name) + ", which " + codePage->Description() +
-           " cannot hold exactly; rename it, or name another code page with --codepage";
+    return NameProblem{&kNotInCodePage, "has " + codePage->FirstUnwritable(name) + ", which " +
+                                            codePage->Description() + " cannot hold exactly"};
   }
   std::string problem = WindowsNameProblem(name);
-  if (!problem.empty()) return problem;
+  if (!problem.empty()) return NameProblem{&kWindowsName, problem};
   for (const std::string& component : Components(name)) {
-    if (component.empty()) return "has an empty component";
+    if (component.empty()) return NameProblem{&kWindowsName, "has an empty component"};
     if (component.back() == '.' || component.back() == ' ') {
-      return "has the component " + Quoted(component) +
-             ", which ends in a dot or a space; Windows drops those, so the file would get another name";
+      return NameProblem{&kWindowsName, "has the component " + Quoted(component) +
+                                            ", which ends in a dot or a space; Windows drops those, so the file "
+                                            "would get another name"};
     }
   }
   problem = PathLengthProblem(stored);
-  if (!problem.empty() || codePage == nullptr) return problem;
+  if (!problem.empty()) return NameProblem{&kLongPath, problem};
   // What the setup program itself will judge: the bytes in the code page.
-  if (!IsContainedRelativePath(stored.data(), static_cast<uint32_t>(stored.size()), codePage->leadBytes())) {
-    return "is a name that the setup program refuses in " + codePage->Description();
+  if (codePage != nullptr &&
+      !IsContainedRelativePath(stored.data(), static_cast<uint32_t>(stored.size()), codePage->leadBytes())) {
+    return NameProblem{&kWindowsName, "is a name that the setup program refuses in " + codePage->Description()};
   }
-  return std::string();
+  return NameProblem{nullptr, std::string()};
 }
 
 std::string FoldCase(const std::string& name) { return FoldCaseAsWindows(name); }
 
-NameClash FindCaseClash(const std::vector<std::string>& names) {
+namespace {
+
+// The earlier name that `folded` (name `index`) clashes with: the same file, a folder where it
+// would be a file, or a file where it needs a folder. Records its own file and folders as it goes.
+bool FindEarlierName(const std::string& folded, size_t index, std::map<std::string, size_t>& files,
+                     std::map<std::string, size_t>& folders, size_t& earlier) {
+  const auto file = files.find(folded);
+  const auto folder = folders.find(folded);
+  bool found = file != files.end() || folder != folders.end();
+  if (found) earlier = file != files.end() ? file->second : folder->second;
+  for (size_t at = folded.find('\\'); at != std::string::npos; at = folded.find('\\', at + 1)) {
+    const std::string prefix = folded.substr(0, at);
+    const auto asFile = files.find(prefix);
+    if (!found && asFile != files.end()) {
+      earlier = asFile->second;
+      found = true;
+    }
+    folders.emplace(prefix, index);
+  }
+  files.emplace(folded, index);
+  return found;
+}
+
+}  // namespace
+
+std::vector<NameClash> FindCaseClashes(const std::vector<std::string>& names) {
   std::map<std::string, size_t> files;
   std::map<std::string, size_t> folders;
+  std::vector<NameClash> clashes;
   for (size_t i = 0; i < names.size(); ++i) {
-    const std::string folded = FoldCase(names[i]);
-    auto file = files.find(folded);
-    if (file != files.end()) return NameClash{file->second, i, true};
-    auto folder = folders.find(folded);
-    if (folder != folders.end()) return NameClash{folder->second, i, true};
-    for (size_t at = folded.find('\\'); at != std::string::npos; at = folded.find('\\', at + 1)) {
-      const std::string prefix = folded.substr(0, at);
-      auto asFile = files.find(prefix);
-      if (asFile != files.end()) return NameClash{asFile->second, i, true};
-      folders.emplace(prefix, i);
-    }
-    files.emplace(folded, i);
+    size_t earlier = 0;
+    if (FindEarlierName(FoldCase(names[i]), i, files, folders, earlier)) clashes.push_back(NameClash{earlier, i});
   }
-  return NameClash{0, 0, false};
+  return clashes;
 }

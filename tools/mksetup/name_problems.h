@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "code_pages.h"
+#include "pack_problems.h"
 
 // The stub unpacks below %TEMP%\{93BE7657-D655-425A-8E7A-F7D9392A5939}\. Path lengths are judged
 // under a typical temporary folder, C:\Users\<a 20-character user name>\AppData\Local\Temp\.
@@ -22,20 +23,23 @@ std::string WindowsNameProblem(const std::string& name);
 // empty when it fits.
 std::string PathLengthProblem(const std::string& name);
 
-// Why the packer refuses a name that it would write: anything above, plus empty components and
-// components that end in a dot or a space (which Windows silently drops), and characters other
-// than printable ASCII unless `codePage` holds them exactly; the path length is then that of the
-// name in the code page. Empty when the name is fine.
-std::string PackNameProblem(const std::string& name, const CodePage* codePage = nullptr);
+// Why the packer refuses a name that it would write, and under which kind of problem: anything
+// above, plus empty components and components that end in a dot or a space (which Windows
+// silently drops), and characters other than printable ASCII unless `codePage` holds them exactly;
+// the path length is then that of the name in the code page. No kind when the name is fine.
+struct NameProblem {
+  const ProblemKind* kind;
+  std::string reason;
+};
+NameProblem PackNameProblem(const std::string& name, const CodePage* codePage = nullptr);
 
 // The name as Windows compares it: letters in upper case (see FoldCaseAsWindows).
 std::string FoldCase(const std::string& name);
 
-// The first pair of names, in any order, that Windows would take for the same file (or a
-// file for a folder that another name needs), as indexes into `names`.
+// The names, in any order, that Windows would take for an earlier one (or a file for a folder that
+// another name needs), each with the first earlier name it clashes with, as indexes into `names`.
 struct NameClash {
   size_t first;
   size_t second;
-  bool found;
 };
-NameClash FindCaseClash(const std::vector<std::string>& names);
+std::vector<NameClash> FindCaseClashes(const std::vector<std::string>& names);

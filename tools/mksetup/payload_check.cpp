@@ -105,8 +105,9 @@ void CheckNames(const MergeContents& contents, const std::string& path, const Co
   for (const StoredEntry& entry : contents.entries) {
     names.push_back(codePage ? ShownName(entry.relativePath, codePage) : entry.relativePath);
   }
-  const NameClash clash = FindCaseClash(names);
-  if (clash.found) {
+  const std::vector<NameClash> clashes = FindCaseClashes(names);
+  if (!clashes.empty()) {
+    const NameClash& clash = clashes.front();
     throw ToolError(path, EntryLabel(clash.second, contents.entries[clash.second]) + " and " +
                               EntryLabel(clash.first, contents.entries[clash.first]) +
                               " name the same file or folder on Windows; one would overwrite or block the other");
