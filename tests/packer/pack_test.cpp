@@ -181,6 +181,35 @@ TEST_F(PackTest, TwoPacksAreByteIdenticalWhateverTheThreadCount) {
   EXPECT_EQ(ReadWholeFile(Path("three.exe")), one);
 }
 
+// One stream at every level; only the header's FLEVEL bits and the deflate data differ.
+TEST_F(PackTest, EveryLevelMakesOneStreamThatVerifiesAndExtracts) {
+  const uint8_t kFlags[10] = {0, 0x01, 0x5E, 0x5E, 0x5E, 0x5E, 0x9C, 0xDA, 0xDA, 0xDA};
+  std::vector<size_t> sizes(10);
+  for (int level = 1; level <= 9; ++level) {
+    SCOPED_TRACE(level);
+    const std::string payload = Path("level" + std::to_string(level) + ".bin");
+    ASSERT_EQ(Mksetup({"payload", In(), "-o", payload, "--level", std::to_string(level)}).exitCode, 0);
+    const std::vector<uint8_t> stream = ReadWholeFile(payload);
+    ASSERT_GE(stream.size(), 2u);
+    EXPECT_EQ(stream[0], 0x78);
+    EXPECT_EQ(stream[1], kFlags[level]);
+    sizes[level] = stream.size();
+    EXPECT_EQ(Mksetup({"verify", payload}).exitCode, 0);
+    const std::string out = Path("out" + std::to_string(level));
+    ASSERT_EQ(Mksetup({"extract", payload, "-C", out}).exitCode, 0);
+    for (const SourceSpec& spec : SampleFiles()) EXPECT_EQ(ReadWholeFile(out + "/" + spec.relative), spec.contents);
+  }
+  EXPECT_GT(sizes[1], sizes[9]);
+  ASSERT_EQ(Mksetup({"payload", In(), "-o", Path("default.bin")}).exitCode, 0);
+  EXPECT_EQ(ReadWholeFile(Path("default.bin")), ReadWholeFile(Path("level9.bin")));
+  for (const char* wrong : {"0", "10", "fast"}) {
+    const ToolRun run = Mksetup({"payload", In(), "-o", Path("x.bin"), "--level", wrong});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, std::string("mksetup payload: --level needs a number from 1 (fastest) to 9 (smallest), not '") +
+                           wrong + "' (see 'mksetup payload --help')\n");
+  }
+}
+
 TEST_F(PackTest, PackReplacesAnExistingOutputOnlyWhenItSucceeds) {
   WriteWholeFile(Path("setup.exe"), Bytes("previous program"));
   MakeFile(Path("in/zero.txt"), {});
@@ -323,7 +352,8 @@ TEST(PackCommandLine, EveryCommandHasHelpAndWrongUseIsAUsageError) {
 
 TEST(PackCommandLine, PackHelpTellsEveryOptionItTakes) {
   const std::string help = Mksetup({"pack", "--help"}).out;
-  for (const char* option : {"-o, --output", "--launch", "--stub", "--threads", "--dereference", "--skip-empty", "--exclude"}) {
+  for (const char* option : {"-o, --output", "--launch", "--stub", "--threads", "--level", "--codepage", "--dereference",
+                             "--skip-empty", "--exclude"}) {
     EXPECT_NE(help.find(std::string("\n  ") + option + " "), std::string::npos) << option;
   }
   for (const char* option : {"--dereference", "--skip-empty", "--exclude"}) {

@@ -11,7 +11,8 @@ namespace {
 
 const char kExtractionFolderName[] = "{93BE7657-D655-425A-8E7A-F7D9392A5939}";
 
-TEST(PackedProgram, UnpacksTheFolderWithItsTimesUnderWine) {
+// Packs a small folder at `level`, runs the program and compares what it unpacked.
+void ExpectUnpackedWithItsTimes(const char* level) {
   TempFolder folder;
   const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
       {"readme.txt", TextLikeData(20000, 1)},
@@ -27,7 +28,7 @@ TEST(PackedProgram, UnpacksTheFolderWithItsTimesUnderWine) {
     shift += 12345678;
   }
   const std::string program = folder.File("setup.exe");
-  const ToolRun pack = Mksetup({"pack", folder.File("in"), "-o", program, "--stub", PACKER_TEST_STUB});
+  const ToolRun pack = Mksetup({"pack", folder.File("in"), "-o", program, "--stub", PACKER_TEST_STUB, "--level", level});
   ASSERT_EQ(pack.exitCode, 0) << pack.err;
 
   const std::string temp = folder.File("temp");
@@ -54,6 +55,11 @@ TEST(PackedProgram, UnpacksTheFolderWithItsTimesUnderWine) {
   EXPECT_EQ((uint64_t{readme.fields.lastWriteTime.highDateTime} << 32) | readme.fields.lastWriteTime.lowDateTime,
             FileTimeOf(1700000000, 300));
 }
+
+TEST(PackedProgram, UnpacksTheFolderWithItsTimesUnderWine) { ExpectUnpackedWithItsTimes("9"); }
+
+// The header of a level-1 stream says "fastest" (FLG 0x01) where level 9 says "maximum" (0xDA).
+TEST(PackedProgram, AStreamOfTheFastestLevelUnpacksAlike) { ExpectUnpackedWithItsTimes("1"); }
 
 // The stub of the shipped flavour is 32-bit: its programs hold the whole data file in memory, so a
 // folder beyond that is refused before a byte of it is read (the file is sparse).

@@ -32,7 +32,7 @@ const char kGeneralHelp[] =
     "commands:\n"
     "  pack DIR -o OUT.exe [--launch RELPATH] [--stub STUB.exe]   make a setup program from DIR\n"
     "  payload DIR -o FILE [--launch RELPATH]                     write only the compressed payload\n"
-    "      both also take --dereference, --skip-empty, --exclude PATTERN and --threads N\n"
+    "      both also take --dereference, --skip-empty, --exclude PATTERN, --level N, --threads N\n"
     "  list FILE [--json]                                         show the files a payload carries\n"
     "  verify FILE                                                check a payload completely\n"
     "  extract FILE -C DIR                                        unpack a payload into DIR\n"
@@ -43,7 +43,8 @@ const char kGeneralHelp[] =
 
 const char kPackHelp[] =
     "usage: mksetup pack DIR -o OUT.exe [--launch RELPATH] [--stub STUB.exe] [--threads N]\n"
-    "                    [--codepage CP] [--dereference] [--skip-empty] [--exclude PATTERN]...\n"
+    "                    [--level N] [--codepage CP] [--dereference] [--skip-empty]\n"
+    "                    [--exclude PATTERN]...\n"
     "\n"
     "Packs every file below DIR, with its times, into a copy of the setup stub. When the setup\n"
     "program runs, it unpacks them below %TEMP%\\{93BE7657-D655-425A-8E7A-F7D9392A5939}\\ and\n"
@@ -56,6 +57,8 @@ const char kPackHelp[] =
     "                         setup-stub.exe beside mksetup, else the one of its build tree\n"
     "  --threads N            compress on N threads (default: one per processor); the output\n"
     "                         is the same for any N\n"
+    "  --level N              compress at zlib level N, 1 (fastest) to 9 (smallest, the\n"
+    "                         default); any level makes the same kind of stream\n"
     "  --codepage CP          write the names in the Windows ANSI code page CP (874, 932, 936,\n"
     "                         949, 950, 1250-1258), so that names beyond plain ASCII can be\n"
     "                         carried; each must convert exactly. The program then unpacks them\n"
@@ -85,7 +88,8 @@ const char kPackHelp[] =
 
 const char kPayloadHelp[] =
     "usage: mksetup payload DIR -o FILE [--launch RELPATH] [--threads N]\n"
-    "                       [--codepage CP] [--dereference] [--skip-empty] [--exclude PATTERN]...\n"
+    "                       [--level N] [--codepage CP] [--dereference] [--skip-empty]\n"
+    "                       [--exclude PATTERN]...\n"
     "\n"
     "Writes only the payload of 'mksetup pack': the zlib stream that a setup program carries as\n"
     "its resource \"SETUP\" 2000. Options and refusals are those of 'mksetup pack' (see\n"
@@ -128,6 +132,7 @@ struct Options {
   std::string folder;
   ScanOptions scan;
   unsigned threads = 0;
+  int level = kDefaultDeflateLevel;
   std::optional<CodePage> codePage;
   bool json = false;
   bool help = false;
@@ -145,6 +150,13 @@ unsigned ParseThreads(const std::string& text) {
     throw UsageError("--threads needs a number from 1 to 1024, not '" + text + "'");
   }
   return static_cast<unsigned>(value);
+}
+
+int ParseLevel(const std::string& text) {
+  if (text.size() != 1 || text[0] < '1' || text[0] > '9') {
+    throw UsageError("--level needs a number from 1 (fastest) to 9 (smallest), not '" + text + "'");
+  }
+  return text[0] - '0';
 }
 
 CodePage ParseCodePage(const std::string& text) {
@@ -187,6 +199,8 @@ Options ParseOptions(const std::vector<std::string>& arguments, const Accepted& 
       options.scan.skipEmpty = true;
     } else if (accepted.scan && argument == "--exclude") {
       options.scan.excludes.push_back(value(argument));
+    } else if (accepted.scan && argument == "--level") {
+      options.level = ParseLevel(value(argument));
     } else if (argument.size() > 1 && argument[0] == '-') {
       throw UsageError("unknown option '" + argument + "'");
     } else {
@@ -279,8 +293,9 @@ std::vector<uint8_t> MakePayload(const Options& options, const std::string& fold
       scan.files, launch, [&](uint64_t done, uint64_t total) { bar.Show("reading    ", done, total); });
   fileCount = scan.files.size();
   expandedSize = merge.size();
-  return CompressParallel(merge.data(), merge.size(), options.threads,
-                          [&](uint64_t done, uint64_t total) { bar.Show("compressing", done, total); });
+  return CompressParallel(
+      merge.data(), merge.size(), options.threads,
+      [&](uint64_t done, uint64_t total) { bar.Show("compressing", done, total); }, options.level);
 }
 
 int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool withStub) {

@@ -90,12 +90,15 @@ std::vector<Segment> PlanSegments(const uint8_t* data, size_t begin, size_t leng
 
 // Raw deflate of one segment, appended to `out`. The window before the segment goes in as a
 // dictionary, so matches reach back across the join exactly as in one long stream.
-bool DeflateSegment(z_stream& stream, const uint8_t* data, const Segment& segment, bool last,
+bool DeflateSegment(z_stream& stream, int level, const uint8_t* data, const Segment& segment, bool last,
                     std::vector<uint8_t>& out) {
   if (deflateReset(&stream) != Z_OK) return false;
   // Level 9 with a quarter of its hash chain: a third less time for 0.05 % more output on text.
-  // A reset restores the level's own parameters, so this follows every one.
-  if (deflateTune(&stream, kGoodLength, kMaxLazy, kNiceLength, kMaxChain) != Z_OK) return false;
+  // A reset restores the level's own parameters, so this follows every one. Lower levels keep
+  // zlib's own parameters, which is what asking for them means.
+  if (level == kDefaultDeflateLevel && deflateTune(&stream, kGoodLength, kMaxLazy, kNiceLength, kMaxChain) != Z_OK) {
+    return false;
+  }
   if (segment.begin > 0) {
     const size_t dictionary = std::min(segment.begin, kWindowSize);
     if (deflateSetDictionary(&stream, data + segment.begin - dictionary, static_cast<uInt>(dictionary)) != Z_OK) {
@@ -132,10 +135,10 @@ void StoreSegment(const uint8_t* data, const Segment& segment, bool last, std::v
   } while (offset < segment.length);
 }
 
-bool EncodeChunk(const uint8_t* data, size_t begin, size_t length, bool lastChunk, Chunk& chunk) {
+bool EncodeChunk(const uint8_t* data, size_t begin, size_t length, bool lastChunk, int level, Chunk& chunk) {
   // memLevel 8, as zlib's own level 9 has it: larger blocks cost more on mixed content than they save.
   z_stream stream{};
-  const int init = deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  const int init = deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
   if (init == Z_MEM_ERROR) throw std::bad_alloc();
   if (init != Z_OK) return false;
 
@@ -146,14 +149,14 @@ bool EncodeChunk(const uint8_t* data, size_t begin, size_t length, bool lastChun
     if (segments[i].stored) {
       StoreSegment(data, segments[i], last, chunk.bytes);
     } else {
-      ok = DeflateSegment(stream, data, segments[i], last, chunk.bytes);
+      ok = DeflateSegment(stream, level, data, segments[i], last, chunk.bytes);
     }
   }
   deflateEnd(&stream);
   return ok;
 }
 
-void CompressChunk(const uint8_t* data, size_t size, size_t index, Chunk& chunk) {
+void CompressChunk(const uint8_t* data, size_t size, size_t index, int level, Chunk& chunk) {
   const size_t begin = index * kDeflateChunkSize;
   const size_t length = std::min(kDeflateChunkSize, size - begin);
   try {
@@ -161,7 +164,7 @@ void CompressChunk(const uint8_t* data, size_t size, size_t index, Chunk& chunk)
     if (length == 0) {
       // An empty input still needs one final block to end the stream.
       StoreSegment(data, Segment{0, 0, true}, true, chunk.bytes);
-    } else if (!EncodeChunk(data, begin, length, begin + length == size, chunk)) {
+    } else if (!EncodeChunk(data, begin, length, begin + length == size, level, chunk)) {
       chunk.failed = true;
     }
   } catch (const std::bad_alloc&) {
@@ -179,8 +182,15 @@ void AppendBigEndian32(std::vector<uint8_t>& out, uint32_t value) {
 
 }  // namespace
 
+uint8_t ZlibHeaderFlags(int level) {
+  constexpr unsigned kCmf = 0x78;
+  const unsigned flevel = level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3;
+  const unsigned flags = flevel << 6;
+  return static_cast<uint8_t>(flags + (31 - (kCmf * 256 + flags) % 31));
+}
+
 std::vector<uint8_t> CompressParallel(const uint8_t* data, size_t size, unsigned threads,
-                                      const DeflateProgress& progress) {
+                                      const DeflateProgress& progress, int level) {
   const size_t chunkCount = size == 0 ? 1 : (size + kDeflateChunkSize - 1) / kDeflateChunkSize;
   std::vector<Chunk> chunks(chunkCount);
   if (threads == 0) threads = HardwareThreadCount();
@@ -190,7 +200,7 @@ std::vector<uint8_t> CompressParallel(const uint8_t* data, size_t size, unsigned
   std::atomic<uint64_t> done{0};
   RunOnThreads(threads, [&](unsigned worker) {
     for (size_t index = next++; index < chunkCount; index = next++) {
-      CompressChunk(data, size, index, chunks[index]);
+      CompressChunk(data, size, index, level, chunks[index]);
       const uint64_t finished = done += std::min(kDeflateChunkSize, size - index * kDeflateChunkSize);
       if (worker == 0 && progress) progress(finished, size);
     }
@@ -203,9 +213,8 @@ std::vector<uint8_t> CompressParallel(const uint8_t* data, size_t size, unsigned
     total += chunk.bytes.size();
   }
 
-  // CMF 0x78: deflate with a 32 KiB window; FLG 0xDA: maximum compression, no dictionary, and the
-  // check bits that make 0x78DA a multiple of 31.
-  std::vector<uint8_t> stream{0x78, 0xDA};
+  // CMF 0x78: deflate with a 32 KiB window; FLG: the level, no dictionary, the check bits.
+  std::vector<uint8_t> stream{0x78, ZlibHeaderFlags(level)};
   stream.reserve(total);
   uLong adler = 1;
   for (size_t index = 0; index < chunkCount; ++index) {

@@ -1,5 +1,6 @@
-// The payload compressor: one zlib stream (maximum compression, 32 KiB window, no dictionary)
-// made from independently deflated chunks on several threads, byte-identical for any thread count.
+// The payload compressor: one zlib stream (32 KiB window, no dictionary, level 9 unless asked
+// otherwise) made from independently deflated chunks on several threads, byte-identical for any
+// thread count.
 #pragma once
 
 #include <cstddef>
@@ -14,8 +15,16 @@ constexpr size_t kDeflateChunkSize = 1u << 20;
 // Called on the calling thread after chunks finish: bytes of input compressed so far, and in all.
 using DeflateProgress = std::function<void(uint64_t done, uint64_t total)>;
 
-// Compresses `size` bytes into one zlib stream that begins 0x78 0xDA and ends with the big-endian
-// Adler-32 of the input. `threads` of 0 means one per processor. The result depends only on the
-// input. Throws std::bad_alloc when memory runs out and std::runtime_error if zlib fails.
+constexpr int kDefaultDeflateLevel = 9;
+
+// The zlib header's second byte (FLG) for a stream compressed at `level` (1 to 9): FLEVEL says how
+// hard the producer tried, as zlib itself records it (0 fastest, 1 fast, 2 default, 3 maximum),
+// and the check bits make CMF 0x78 and FLG a multiple of 31. Readers do not act on FLEVEL.
+uint8_t ZlibHeaderFlags(int level);
+
+// Compresses `size` bytes at `level` into one zlib stream that begins 0x78 and
+// ZlibHeaderFlags(level) and ends with the big-endian Adler-32 of the input. `threads` of 0 means
+// one per processor. The result depends only on the input and the level. Throws std::bad_alloc
+// when memory runs out and std::runtime_error if zlib fails.
 std::vector<uint8_t> CompressParallel(const uint8_t* data, size_t size, unsigned threads,
-                                      const DeflateProgress& progress = nullptr);
+                                      const DeflateProgress& progress = nullptr, int level = kDefaultDeflateLevel);
