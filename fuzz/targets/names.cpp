@@ -102,7 +102,7 @@ void CheckReader(const std::string& name, const LeadBytes& leadBytes) {
 // A name the packer writes is one that the setup program reads, under the folder the packer
 // measures paths against.
 void CheckPackerAgainstReader(const std::string& text, const CodePage* codePage) {
-  if (!PackNameProblem(text, codePage).empty()) return;
+  if (PackNameProblem(text, codePage).kind != nullptr) return;
   std::string stored = text;
   if (codePage != nullptr) FUZZ_CHECK(codePage->FromUtf8(text, stored));
   const LeadBytes& leadBytes = codePage ? codePage->leadBytes() : kSingleByteCodePage;
@@ -131,7 +131,7 @@ void CheckReaderAgainstPacker(const std::string& name) {
     if (i == start || name[i - 1] == '.' || name[i - 1] == ' ') return;
     start = i + 1;
   }
-  FUZZ_CHECK(PackNameProblem(name, nullptr).empty());
+  FUZZ_CHECK(PackNameProblem(name, nullptr).kind == nullptr);
 }
 
 }  // namespace
