@@ -64,7 +64,7 @@ TEST(CodePages, NamesAreComparedAsWindowsComparesThem) {
   // The sharp s has no one-letter upper case, and Windows leaves it.
   EXPECT_EQ(FoldCaseAsWindows("straße"), "STRAßE");
   // Bytes that are no UTF-8 fold only their ASCII letters.
-  EXPECT_EQ(FoldCaseAsWindows("a\xE4b"), "A\xE4B");
+  EXPECT_EQ(FoldCaseAsWindows("a\xE4" "b"), "A\xE4" "B");
 }
 
 #ifndef _WIN32
