@@ -103,7 +103,7 @@ bool UnpackEntry(WorkerState& state, const MergeFileEntry& entry) {
   // Contents that would run past the block count as a failed write: nothing is read beyond it.
   DWORD written = 0;
   if (state.dataCursor <= state.mergeLength && size <= state.mergeLength - state.dataCursor) {
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);  // a new file stands at 0 already: nothing to judge
     WriteFile(file, state.mergeData + state.dataCursor, size, &written, nullptr);  // judged by the count
   }
   if (written != size) {
@@ -115,6 +115,8 @@ bool UnpackEntry(WorkerState& state, const MergeFileEntry& entry) {
   const FILETIME creation = ToFiletime(entry.creationTime);
   const FILETIME lastAccess = ToFiletime(entry.lastAccessTime);
   const FILETIME lastWrite = ToFiletime(entry.lastWriteTime);
+  // Not judged: the contents are complete, and a file system that keeps coarser times or refuses one
+  // still holds the file the user needs; a rollback for its times would lose more than it saves.
   SetFileTime(file, &creation, &lastAccess, &lastWrite);
   CloseWorkerFile(state);
 
@@ -188,6 +190,7 @@ bool UnpackEntries(WorkerState& state) {
 }
 
 void RollBackEntries(WorkerState& state) {
+  // For the eye only: the rollback goes on whatever the status line shows.
   SetDlgItemTextA(state.dialog, IDC_STATUS, kRollbackStatus);
   UpdateWindow(state.dialog);
   CloseWorkerFile(state);

@@ -31,7 +31,7 @@ enum class StagesEnd { kCleanup, kRollBack };
 uint8_t* AllocateZeroed(uint32_t size) { return static_cast<uint8_t*>(LocalAlloc(LPTR, size)); }
 
 void FreeBlock(uint8_t*& block) {
-  if (block != nullptr) LocalFree(block);
+  if (block != nullptr) LocalFree(block);  // the process ends soon and releases it anyway
   block = nullptr;
 }
 
@@ -53,6 +53,7 @@ void DeleteIfNamed(const char* name) {
   if (name[0] != '\0') DeleteFileA(name);  // a file that is not there is fine
 }
 
+// Control updates are for the eye only: their results change nothing the run depends on.
 void ResetControlsForStart(HWND dialog) {
   SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(1, 100));
   SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, 0, 0);
@@ -74,7 +75,7 @@ bool WritePayloadFile(WorkerState& state) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == nullptr || file == INVALID_HANDLE_VALUE) return Fail(state, kTempCreateFailed);
   state.file = file;
-  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);  // a new file stands at 0 already: nothing to judge
   DWORD written = 0;
   WriteFile(file, payload.data, payload.size, &written, nullptr);  // judged by the count
   CloseWorkerFile(state);
@@ -85,7 +86,7 @@ bool WritePayloadFile(WorkerState& state) {
 
 bool InflatePayload(WorkerState& state) {
   if (InflateFileToFile(state.payloadFileName, state.mergeFileName) != 0) return Fail(state, kDecompressFailed);
-  DeleteFileA(state.payloadFileName);
+  DeleteFileA(state.payloadFileName);  // early room on disk; the cleanup deletes it again if this failed
   return true;
 }
 
@@ -109,11 +110,11 @@ bool LoadMergeFile(WorkerState& state) {
   state.mergeData = AllocateZeroed(length);
   if (state.mergeData == nullptr) return Fail(state, kNoMemory);
   state.mergeLength = length;
-  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);  // a file just opened stands at 0 already: nothing to judge
   DWORD read = 0;
   ReadFile(file, state.mergeData, length, &read, nullptr);  // judged by the count
   CloseWorkerFile(state);
-  DeleteFileA(state.mergeFileName);
+  DeleteFileA(state.mergeFileName);  // early room on disk; the cleanup deletes it again if this failed
   if (read != length) return Fail(state, kTempReadFailed);
   return true;
 }
@@ -207,6 +208,8 @@ void WorkerCleanup(WorkerState& state) {
   SetDlgItemTextA(state.dialog, IDC_PERCENT, "");
   SetDlgItemTextA(state.dialog, IDC_STATUS, "");
   UpdateWindow(state.dialog);
+  // The controls are for the eye; the post cannot be retried from here, and a dialog that misses it
+  // still ends when the user closes it.
   PostMessageA(state.dialog, WM_DESTROY, 0, 0);
 }
 

@@ -43,6 +43,7 @@ HANDLE AttachedCancelEvent() { return g_cancelEvent; }
 
 bool CancelSignalled() { return g_cancelSignalled != 0; }
 
+// Control updates are for the eye only: their results change nothing the run depends on.
 void ShowProgress(HWND dialog, int percent, const char* text) {
   SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
   RepaintControl(dialog, IDC_PROGRESS);

@@ -18,7 +18,7 @@ DWORD ReadTickCount() { return GetTickCount(); }
 // the files of the cancelled run would stay behind.
 void LetSentMessagesThrough() {
   MSG message;
-  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // only its side effect counts
 }
 
 // The worker's exit status, or 0 when there is no worker or the status cannot be read.
@@ -39,12 +39,16 @@ void ReleaseCancelEvent() {
   DWORD status = STILL_ACTIVE;
   const bool workerEnded = g_workerThread == nullptr ||
                            (GetExitCodeThread(g_workerThread, &status) && status != STILL_ACTIVE);
-  if (workerEnded) CloseHandle(event);
+  if (workerEnded) CloseHandle(event);  // the process ends next, which would release it anyway
 }
 
 void InitializeDialog(HWND dialog) {
-  SetWindowTextA(dialog, "Setup");
-  g_dialogIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_SETUP));
+  SetWindowTextA(dialog, "Setup");  // the template's caption stays if this fails: cosmetic
+  // Loaded as a private copy (no LR_SHARED), unlike LoadIconA's shared one, so that the close handler
+  // may release it with DestroyIcon.
+  g_dialogIcon = static_cast<HICON>(
+      LoadImageA(g_instance, MAKEINTRESOURCEA(IDI_SETUP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+  // WM_SETICON answers with the icon it replaces (none here), not with success.
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_dialogIcon));
   // Without an extraction directory the dialog stays idle as the template made it until the user
   // closes it: no cancel event, no worker, no message.
@@ -52,6 +56,7 @@ void InitializeDialog(HWND dialog) {
   AttachPayloadModule(g_instance);
   AttachCancelEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));  // a failure leaves NULL: no cancel
   // Nothing asks for the thread's ID; Windows NT takes a null pointer for it.
+  // A failure leaves no worker: the dialog stays idle until the user closes it, as without a folder.
   g_workerThread = CreateThread(nullptr, 0, ExtractionThreadProc, dialog, 0, nullptr);
 }
 
@@ -59,7 +64,7 @@ void InitializeDialog(HWND dialog) {
 // WM_DESTROY) alike, possibly twice; a second pass finds nothing left to release. The window is
 // never destroyed here: it stays on screen until the process ends.
 void CloseDialog() {
-  if (g_dialogIcon != nullptr) DestroyIcon(g_dialogIcon);
+  if (g_dialogIcon != nullptr) DestroyIcon(g_dialogIcon);  // a copy of our own: nothing else holds it
   g_dialogIcon = nullptr;
   if (ReadWorkerExitStatus() == STILL_ACTIVE) {
     SignalCancel();

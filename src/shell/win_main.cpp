@@ -32,7 +32,7 @@ void KeepOwnFolderOutOfDllSearch() {
       FindFunction<SetDefaultDllDirectoriesFunction>(kernel, "SetDefaultDllDirectories");
   if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(kLoadLibrarySearchSystem32)) return;
   const auto setDllDirectory = FindFunction<SetDllDirectoryFunction>(kernel, "SetDllDirectoryA");
-  if (setDllDirectory != nullptr) setDllDirectory("");
+  if (setDllDirectory != nullptr) setDllDirectory("");  // a hardening only: the run goes on without it
 }
 
 // The common controls are loaded here, not imported. An imported DLL is loaded and initialised
@@ -62,13 +62,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     // the creation; its WM_DESTROY reaches the close handler, which asks for the end. That quit
     // request would end the warning's message loop at once, so the user would never see it.
     MSG pendingQuit;
-    PeekMessageA(&pendingQuit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    PeekMessageA(&pendingQuit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);  // none pending is fine too
     MessageBoxA(nullptr, "Failed to start the self-extraction program.", "Setup", MB_OK | MB_ICONEXCLAMATION);
     return 0;
   }
-  ShowWindow(g_dialog, showCommand);
+  ShowWindow(g_dialog, showCommand);  // answers whether it was visible before, not success
 
   MSG message;
+  // GetMessageA fails (-1) only for a bad window filter or message pointer; this loop passes neither.
   while (GetMessageA(&message, nullptr, 0, 0)) {
     if (!IsDialogMessageA(g_dialog, &message)) {
       TranslateMessage(&message);

@@ -227,7 +227,8 @@ TEST(SetupDialog, WithoutTemporaryPathStaysIdleAsTheTemplateMadeIt) {
   EXPECT_EQ(AttachedCancelEvent(), nullptr);
   EXPECT_EQ(Text(dialog), "Setup");
   ASSERT_NE(g_dialogIcon, nullptr);
-  EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0)), g_dialogIcon);
+  const HICON loaded = g_dialogIcon;
+  EXPECT_EQ(reinterpret_cast<HICON>(SendMessageA(dialog, WM_GETICON, ICON_BIG, 0)), loaded);
   EXPECT_EQ(SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0), 0) << "the small icon is not set";
   EXPECT_EQ(Text(GetDlgItem(dialog, 1202)), "Preparing to install...");
   EXPECT_EQ(Text(GetDlgItem(dialog, 1201)), "100%");
@@ -238,6 +239,8 @@ TEST(SetupDialog, WithoutTemporaryPathStaysIdleAsTheTemplateMadeIt) {
   SendMessageA(dialog, WM_CLOSE, 0, 0);
   EXPECT_LT(GetTickCount() - start, kNoWaitLimitMs);
   EXPECT_EQ(g_dialogIcon, nullptr);
+  ICONINFO info;
+  EXPECT_FALSE(GetIconInfo(loaded, &info)) << "the icon was loaded as a copy that the close handler can release";
   EXPECT_EQ(TakeQuitCode(), kSetupExitCode);
   EXPECT_TRUE(IsWindow(dialog)) << "the close handler destroys no window";
 
