@@ -1,5 +1,7 @@
 #include "shell/grace_period.h"
 
+DWORD ReadSystemTicks() { return GetTickCount(); }
+
 void WaitGracePeriod(DWORD (*readTicks)(), void (*betweenReads)()) {
   const DWORD start = readTicks();
   // Unsigned subtraction modulo 2^32: a start of 0xFFFFFF00 and a reading of 0x000000F4 are 500 ms

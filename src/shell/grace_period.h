@@ -10,3 +10,6 @@ constexpr DWORD kGracePeriodMs = 500;
 // distance from the start, taken as an unsigned 32-bit difference, is kGracePeriodMs or more.
 // The wait never ends early and never sleeps.
 void WaitGracePeriod(DWORD (*readTicks)(), void (*betweenReads)());
+
+// The system's tick counter, GetTickCount, as a reader for the wait.
+DWORD ReadSystemTicks();

@@ -9,8 +9,6 @@
 
 namespace {
 
-DWORD ReadTickCount() { return GetTickCount(); }
-
 // Carries out the worker's pending control updates, which are messages sent from its thread to
 // this one, without removing anything from the queue and without handling input, posts or paints
 // of this thread. A cancel during unpacking starts the rollback, whose first act is a control
@@ -68,7 +66,7 @@ void CloseDialog() {
   g_dialogIcon = nullptr;
   if (ReadWorkerExitStatus() == STILL_ACTIVE) {
     SignalCancel();
-    WaitGracePeriod(ReadTickCount, LetSentMessagesThrough);
+    WaitGracePeriod(g_readTicks, LetSentMessagesThrough);
   }
   ReleaseCancelEvent();
   PostQuitMessage(kSetupExitCode);

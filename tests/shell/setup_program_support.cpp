@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "extract_fixtures.h"
+#include "running_programs.h"
 
 std::string BuildTreeFile(const char* linuxPath) {
   std::string path = std::string("Z:") + linuxPath;
@@ -75,8 +76,10 @@ void SetupProgram::ExpectNoTemporaryFiles() {
   EXPECT_EQ(FolderContents(temp_), std::vector<std::string>{kExtractionFolder});
 }
 
+// Called once the setup program has ended: a probe it had opened would be running now, or would
+// have written its report.
 void SetupProgram::ExpectNothingLaunched() {
-  Sleep(1500);
+  EXPECT_FALSE(ProgramIsRunning(kProbeName));
   EXPECT_FALSE(FileExists(Extracted(kProbeReport)));
 }
 

@@ -402,7 +402,6 @@ TEST_F(SetupProgram, CloseWhileTheWorkerWaitsInABoxEndsAfterTheGracePeriods) {
   EXPECT_EQ(session.exitCode(), kExitCodeOfEveryRun);
   ASSERT_EQ(session.boxes().size(), 1u);
   EXPECT_GE(session.actionToEndMs(), 2 * 500u);
-  EXPECT_LT(session.actionToEndMs(), 5000u);
 }
 
 // The dialog cannot be created: its template is gone, or names a control class that nobody
@@ -538,8 +537,8 @@ TEST_F(SetupProgram, WithoutTemporaryPathTheDialogWaitsIdleForTheClose) {
   EXPECT_EQ(session.statuses(), std::vector<std::string>{"Preparing to install..."});
   EXPECT_EQ(session.percents(), std::vector<std::string>{"100%"});
   EXPECT_EQ(session.bars(), std::vector<int>{0});
-  // No worker: the close needs no grace period.
-  EXPECT_LT(session.actionToEndMs(), 500u);
+  // That the close without a worker skips the grace period is counted on the handler's own tick
+  // readings in the dialog's tests; a stopwatch here would only time this machine.
 }
 
 }  // namespace

@@ -18,8 +18,37 @@
 namespace {
 
 constexpr char kRollbackText[] = "Rollback the updated file...";
-// Well below the grace period, with room for a busy machine.
-constexpr DWORD kNoWaitLimitMs = 250;
+
+// The close handler's tick counter during a test, so that its wait is proven by what it read rather
+// than by the machine's speed. It moves 1 ms a reading, but only once its gate is open: a gate on
+// the stand-in worker's update holds the counter until that update has come through, so the update
+// provably lands inside the wait however slowly the worker is scheduled. A gate still shut after
+// 30 s opens anyway, so that a handler that never lets the update through fails rather than hangs.
+struct TestTicks {
+  volatile DWORD now = 0;  // read by the stand-in worker too
+  DWORD last = 0;
+  int readings = 0;
+  volatile LONG* gate = nullptr;
+  DWORD realStart = 0;
+};
+TestTicks g_ticks;
+
+DWORD ReadTestTicks() {
+  ++g_ticks.readings;
+  g_ticks.last = g_ticks.now;
+  const bool open = g_ticks.gate == nullptr || *g_ticks.gate != 0 || GetTickCount() - g_ticks.realStart > 30000;
+  if (open) ++g_ticks.now;
+  return g_ticks.last;
+}
+
+void UseTestTicks(volatile LONG* gate) {
+  g_ticks.now = 0;
+  g_ticks.last = 0;
+  g_ticks.readings = 0;
+  g_ticks.gate = gate;
+  g_ticks.realStart = GetTickCount();
+  g_readTicks = ReadTestTicks;
+}
 
 // Stands in for the extraction worker at a cancel: polls the event as the worker does (fetched
 // anew each time; gone after a signal means stop), then makes a control update, a message sent
@@ -30,7 +59,7 @@ struct StandInWorker {
   HANDLE release = nullptr;
   bool stubborn = false;
   volatile LONG updated = 0;
-  DWORD signalSeenTick = 0;
+  DWORD signalSeenTick = 0;  // on the handler's counter
 };
 
 DWORD WINAPI StandInWorkerProc(LPVOID parameter) {
@@ -44,7 +73,7 @@ DWORD WINAPI StandInWorkerProc(LPVOID parameter) {
       break;
     }
   }
-  worker->signalSeenTick = GetTickCount();
+  worker->signalSeenTick = g_ticks.now;
   SendMessageA(worker->control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kRollbackText));
   InterlockedExchange(&worker->updated, 1);
   if (worker->stubborn) WaitForSingleObject(worker->release, INFINITE);
@@ -118,6 +147,7 @@ class CloseHandler : public testing::Test {
     }
     g_workerThread = nullptr;
     g_dialogIcon = nullptr;
+    g_readTicks = ReadSystemTicks;
     AttachCancelEvent(nullptr);
     CloseHandle(observer_);
     CloseHandle(worker_.release);
@@ -125,12 +155,11 @@ class CloseHandler : public testing::Test {
     TakeQuitCode();
   }
 
-  // Sends the close request on this thread, as the dialog's thread receives it, and returns the
-  // milliseconds the handler took.
-  DWORD Close(UINT message) {
-    const DWORD start = GetTickCount();
+  // Sends the close request on this thread, as the dialog's thread receives it, with the test's
+  // tick counter gated on the stand-in worker's update; g_ticks tells what the handler read.
+  void Close(UINT message) {
+    UseTestTicks(&worker_.updated);
     EXPECT_EQ(SetupDialogProc(control_, message, 0, 0), TRUE);
-    return GetTickCount() - start;
   }
 
   HWND control_ = nullptr;
@@ -142,15 +171,15 @@ class CloseHandler : public testing::Test {
 
 TEST_F(CloseHandler, CancelDuringTheWorkSignalsWaitsAndCarriesTheWorkersUpdatesMeanwhile) {
   StartWorker(false);
-  const DWORD start = GetTickCount();
-  const DWORD took = Close(WM_CLOSE);
+  Close(WM_CLOSE);
 
-  EXPECT_GE(took, kGracePeriodMs);
-  EXPECT_LT(took, kGracePeriodMs + 400);
-  // The worker saw the signal at once and its control update went through during the wait, on
-  // this thread, although the handler does not return to any message loop.
+  // The wait ended at the first reading 500 ms after its start: never early, never later.
+  EXPECT_EQ(g_ticks.last, kGracePeriodMs);
+  EXPECT_GE(g_ticks.readings, static_cast<int>(kGracePeriodMs) + 1);
+  // The worker saw the signal before the counter moved and its control update went through during
+  // the wait, on this thread, although the handler does not return to any message loop.
   EXPECT_EQ(worker_.updated, 1);
-  EXPECT_LT(worker_.signalSeenTick - start, 200u);
+  EXPECT_EQ(worker_.signalSeenTick, 0u);
   EXPECT_EQ(Text(control_), kRollbackText);
   EXPECT_EQ(WaitForSingleObject(observer_, 0), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_TRUE(CancelSignalled());
@@ -166,7 +195,8 @@ TEST_F(CloseHandler, CancelDuringTheWorkSignalsWaitsAndCarriesTheWorkersUpdatesM
 
 TEST_F(CloseHandler, WorkerStillRunningAfterTheGracePeriodKeepsAValidEvent) {
   StartWorker(true);
-  EXPECT_GE(Close(WM_CLOSE), kGracePeriodMs);
+  Close(WM_CLOSE);
+  EXPECT_EQ(g_ticks.last, kGracePeriodMs);
 
   EXPECT_EQ(worker_.updated, 1);
   EXPECT_TRUE(WorkerStillActive());
@@ -177,7 +207,8 @@ TEST_F(CloseHandler, WorkerStillRunningAfterTheGracePeriodKeepsAValidEvent) {
   EXPECT_EQ(TakeQuitCode(), kSetupExitCode);
 
   // A second request while the worker still runs waits again, releases nothing and quits again.
-  EXPECT_GE(Close(WM_CLOSE), kGracePeriodMs);
+  Close(WM_CLOSE);
+  EXPECT_EQ(g_ticks.last, kGracePeriodMs);
   EXPECT_TRUE(HandleIsOpen(event_));
   EXPECT_TRUE(CancelSignalled());
   EXPECT_EQ(TakeQuitCode(), kSetupExitCode);
@@ -192,7 +223,8 @@ TEST_F(CloseHandler, EndedWorkerMeansNoSignalAndNoWait) {
   // The worker's end notification arrives after the worker has returned.
   StartEndedWorker();
 
-  EXPECT_LT(Close(WM_DESTROY), kNoWaitLimitMs);
+  Close(WM_DESTROY);
+  EXPECT_EQ(g_ticks.readings, 0) << "no wait: the handler never read its counter";
   EXPECT_EQ(WaitForSingleObject(observer_, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "not signalled";
   EXPECT_FALSE(CancelSignalled());
   EXPECT_EQ(AttachedCancelEvent(), nullptr);
@@ -200,13 +232,15 @@ TEST_F(CloseHandler, EndedWorkerMeansNoSignalAndNoWait) {
   EXPECT_EQ(TakeQuitCode(), kSetupExitCode);
 
   // The user's close arriving after the end notification: nothing left to release, same code.
-  EXPECT_LT(Close(WM_CLOSE), kNoWaitLimitMs);
+  Close(WM_CLOSE);
+  EXPECT_EQ(g_ticks.readings, 0);
   EXPECT_EQ(g_dialogIcon, nullptr);
   EXPECT_EQ(TakeQuitCode(), kSetupExitCode);
 }
 
 TEST_F(CloseHandler, WithoutWorkerClosesAtOnce) {
-  EXPECT_LT(Close(WM_CLOSE), kNoWaitLimitMs);
+  Close(WM_CLOSE);
+  EXPECT_EQ(g_ticks.readings, 0);
   EXPECT_EQ(WaitForSingleObject(observer_, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_FALSE(HandleIsOpen(event_)) << "no worker can poll it any more";
   EXPECT_EQ(TakeQuitCode(), kSetupExitCode);
@@ -235,9 +269,10 @@ TEST(SetupDialog, WithoutTemporaryPathStaysIdleAsTheTemplateMadeIt) {
   EXPECT_EQ(SendDlgItemMessageA(dialog, 1200, PBM_GETPOS, 0, 0), 0);
   EXPECT_FALSE(GetWindowLongA(dialog, GWL_STYLE) & WS_VISIBLE) << "shown by WinMain, not by the template";
 
-  const DWORD start = GetTickCount();
+  UseTestTicks(nullptr);
   SendMessageA(dialog, WM_CLOSE, 0, 0);
-  EXPECT_LT(GetTickCount() - start, kNoWaitLimitMs);
+  g_readTicks = ReadSystemTicks;
+  EXPECT_EQ(g_ticks.readings, 0) << "no worker, no wait";
   EXPECT_EQ(g_dialogIcon, nullptr);
   ICONINFO info;
   EXPECT_FALSE(GetIconInfo(loaded, &info)) << "the icon was loaded as a copy that the close handler can release";
