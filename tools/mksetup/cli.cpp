@@ -20,9 +20,14 @@
 #include "progress_bar.h"
 #include "tool_error.h"
 
-const char kInstalledStubName[] = "setup-stub.exe";
-
 namespace {
+
+// An installed mksetup finds its stubs in PREFIX/share/mksetup beside PREFIX/bin; the Windows
+// build trees place their stub beside the packer instead.
+const char kSharedFolderName[] = "share";
+const char kPackageFolderName[] = "mksetup";
+const char kInstalledStubName[] = "setup.exe";
+const char kBesideStubName[] = "setup-stub.exe";
 
 const char kGeneralHelp[] =
     "usage: mksetup COMMAND [OPTIONS]\n"
@@ -54,7 +59,9 @@ const char kPackHelp[] =
     "  -o, --output OUT.exe   the setup program to write; it is replaced only when all went well\n"
     "  --launch RELPATH       the file to open after unpacking; it must be one of the files\n"
     "  --stub STUB.exe        the setup program without payload to start from; by default the\n"
-    "                         setup-stub.exe beside mksetup, else the one of its build tree\n"
+    "                         32-bit one installed with mksetup, ../share/mksetup/setup.exe\n"
+    "                         from its folder (setup64.exe there is its 64-bit twin), else the\n"
+    "                         one of its build tree\n"
     "  --threads N            compress on N threads (default: one per processor); the output\n"
     "                         is the same for any N\n"
     "  --level N              compress at zlib level N, 1 (fastest) to 9 (smallest, the\n"
@@ -221,16 +228,40 @@ const std::string& OneOperand(const Options& options, const char* what) {
   return options.operands[0];
 }
 
-std::string FindDefaultStub() {
-  const std::string beside = ExecutableFolder() + kInstalledStubName;
-  if (IsRegularFile(beside)) return beside;
+// PREFIX/share/mksetup/setup.exe for a program in PREFIX/bin/, written with the folder's own
+// separator; empty when the folder has no parent.
+std::string InstalledStubPath(const std::string& programFolder) {
+  if (programFolder.size() < 2) return std::string();
+  const char separator = programFolder.back();
+  const size_t parentEnd = programFolder.find_last_of("/\\", programFolder.size() - 2);
+  if (parentEnd == std::string::npos) return std::string();
+  return programFolder.substr(0, parentEnd + 1) + kSharedFolderName + separator + kPackageFolderName + separator +
+         kInstalledStubName;
+}
+
+std::vector<std::string> DefaultStubCandidates() {
+  const std::string folder = ExecutableFolder();
+  std::vector<std::string> candidates;
+  const std::string installed = InstalledStubPath(folder);
+  if (!installed.empty()) candidates.push_back(installed);
+  if (!folder.empty()) candidates.push_back(folder + kBesideStubName);
 #ifdef MKSETUP_BUILD_TREE_STUB
-  if (IsRegularFile(MKSETUP_BUILD_TREE_STUB)) return MKSETUP_BUILD_TREE_STUB;
-  throw ToolError(beside, std::string("no setup stub here, nor at ") + MKSETUP_BUILD_TREE_STUB +
-                              "; name one with --stub STUB.exe");
-#else
-  throw ToolError(beside, "no setup stub here; name one with --stub STUB.exe");
+  candidates.push_back(MKSETUP_BUILD_TREE_STUB);
 #endif
+  return candidates;
+}
+
+std::string FindDefaultStub() {
+  const std::vector<std::string> candidates = DefaultStubCandidates();
+  for (const std::string& candidate : candidates) {
+    if (IsRegularFile(candidate)) return candidate;
+  }
+  if (candidates.empty()) {
+    throw ToolError("mksetup", "cannot tell its own folder, so it has no setup stub; name one with --stub STUB.exe");
+  }
+  std::string elsewhere;
+  for (size_t i = 1; i < candidates.size(); ++i) elsewhere += ", nor at " + candidates[i];
+  throw ToolError(candidates[0], "no setup stub here" + elsewhere + "; name one with --stub STUB.exe");
 }
 
 // An earlier output inside the folder would be packed into the new one, which grows each time.

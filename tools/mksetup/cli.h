@@ -10,8 +10,5 @@
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// The file name of the setup stub installed beside mksetup.
-extern const char kInstalledStubName[];
-
 // `arguments` excludes the program name.
 int RunMksetup(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
