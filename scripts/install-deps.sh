@@ -4,7 +4,7 @@
 set -eu
 packages=(cmake make g++ zlib1g-dev googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
           wine64 xvfb xauth mmdebstrap debian-archive-keyring icoutils binutils-mingw-w64-i686 imagemagick x11-utils clang libclang-rt-14-dev python3
-          locales)
+          locales osslsigncode openssl dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
