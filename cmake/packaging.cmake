@@ -9,11 +9,12 @@ set(CPACK_PACKAGE_VENDOR "selfextract")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${MKSETUP_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "packs a folder into a self-extracting setup program for Windows")
-set(CPACK_PACKAGE_DESCRIPTION
-    "mksetup turns a folder into setup.exe, a small GUI program for 32-bit Windows that carries the folder \
-as a zlib-compressed resource, unpacks it below the temporary folder with its recorded times, rolls back \
-on a failure or a cancel and opens a launch file. It also lists, verifies and extracts existing setup \
-programs. The stubs it packs onto come with it.")
+set(CPACK_PACKAGE_DESCRIPTION "mksetup turns a folder into setup.exe, a small GUI program for\n\
+32-bit Windows that carries the folder as a zlib-compressed resource,\n\
+unpacks it below the temporary folder with its recorded times, rolls\n\
+back on a failure or a cancel and opens a launch file. It also lists,\n\
+verifies and extracts existing setup programs. The stubs it packs onto\n\
+come with it.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
