@@ -1,10 +1,13 @@
-// Packed images as other tools see them: icoutils' wrestool lists and extracts the resources, and
-// binutils' objdump still names every section once the symbol table has moved.
+// Packed images as other tools see them: icoutils' wrestool lists and extracts the resources (a
+// branded icon among them), and binutils' objdump still names every section once the symbol table
+// has moved.
 #include <cstdlib>
 #include <fstream>
 #include <set>
 
+#include "mksetup/pe_branding.h"
 #include "pe_test_support.h"
+#include "test_icons.h"
 
 namespace {
 
@@ -86,4 +89,23 @@ TEST_P(ToolsOnFixture, ObjdumpNamesEverySectionAfterPacking) {
   ASSERT_FALSE(expected.empty());
   if (std::string(GetParam()) != "res32last") expected.push_back(".rsrc");
   EXPECT_EQ(SectionNames(packed, folder), expected);
+}
+
+// wrestool puts an icon group and its images together again as an .ico file: the one branded in.
+TEST_P(ToolsOnFixture, WrestoolRebuildsTheBrandedIconFile) {
+  TempFolder folder;
+  const uint32_t quarters[4] = {0x102030, 0x405060, 0x708090, 0xA0B0C0};
+  const std::vector<uint8_t> icon = IconFile({BitmapIcon(16, quarters), BitmapIcon(32, quarters), PngIcon(64, 0x224466)});
+  Branding branding;
+  branding.icon = ReadIconFile(icon);
+  const std::string branded = folder.File("branded.exe");
+  WriteWholeFile(branded, AddPayloadResource(BrandStub(LoadFixture(GetParam()), branding), MakePayload(100, 5)));
+
+  const std::string extracted = folder.File("extracted.ico");
+  RunTool(std::string(PE_WRESTOOL) + " -x --type=14 --name=1000 -o \"" + extracted + "\" \"" + branded + "\"", folder);
+  // icoutils 0.32 writes some bytes of the program after the last image, for windres's programs too.
+  std::vector<uint8_t> rebuilt = ReadWholeFile(extracted);
+  ASSERT_GE(rebuilt.size(), icon.size());
+  rebuilt.resize(icon.size());
+  EXPECT_EQ(rebuilt, icon);
 }
