@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "branding_options.h"
 #include "exclude_patterns.h"
 #include "extract_files.h"
 #include "folder_scan.h"
@@ -38,6 +39,7 @@ const char kGeneralHelp[] =
     "  pack DIR -o OUT.exe [--launch RELPATH] [--stub STUB.exe]   make a setup program from DIR\n"
     "  payload DIR -o FILE [--launch RELPATH]                     write only the compressed payload\n"
     "      both also take --dereference, --skip-empty, --exclude PATTERN, --level N, --threads N\n"
+    "      pack also takes --icon FILE.ico and --version KEY=VALUE for the program's own icon and version\n"
     "  list FILE [--json]                                         show the files a payload carries\n"
     "  verify FILE                                                check a payload completely\n"
     "  extract FILE -C DIR                                        unpack a payload into DIR\n"
@@ -49,7 +51,7 @@ const char kGeneralHelp[] =
 const char kPackHelp[] =
     "usage: mksetup pack DIR -o OUT.exe [--launch RELPATH] [--stub STUB.exe] [--threads N]\n"
     "                    [--level N] [--codepage CP] [--dereference] [--skip-empty]\n"
-    "                    [--exclude PATTERN]...\n"
+    "                    [--exclude PATTERN]... [--icon FILE.ico] [--version KEY=VALUE]...\n"
     "\n"
     "Packs every file below DIR, with its times, into a copy of the setup stub. When the setup\n"
     "program runs, it unpacks them below %TEMP%\\{93BE7657-D655-425A-8E7A-F7D9392A5939}\\ and\n"
@@ -78,6 +80,12 @@ const char kPackHelp[] =
     "                         set. A PATTERN without '/' matches a name at any depth ('*.o');\n"
     "                         one with '/' the path from the top of DIR ('docs/old'); one\n"
     "                         ending in '/' folders only, with all they hold ('.git/')\n"
+    "  --icon FILE.ico        the program's icon, in its dialog and for its file: every image of\n"
+    "                         FILE.ico (bitmaps or PNG) replaces the stub's own icon\n"
+    "  --version KEY=VALUE    a text of the program's version information; repeatable. KEY is\n"
+    "                         ProductName, CompanyName, FileDescription, FileVersion,\n"
+    "                         ProductVersion or LegalCopyright. A FileVersion or ProductVersion\n"
+    "                         of four numbers a.b.c.d also sets the numbers Windows compares\n"
     "\n"
     "DIR is examined whole before anything is written. What a setup program cannot carry is\n"
     "listed, every problem at once, grouped by kind, each kind with what to do about it: empty\n"
@@ -138,6 +146,7 @@ struct Options {
   std::string stub;
   std::string folder;
   ScanOptions scan;
+  BrandingRequest branding;
   unsigned threads = 0;
   int level = kDefaultDeflateLevel;
   std::optional<CodePage> codePage;
@@ -174,6 +183,14 @@ CodePage ParseCodePage(const std::string& text) {
   }
 }
 
+void AddVersion(BrandingRequest& branding, const std::string& keyValue) {
+  try {
+    AddVersionOption(branding, keyValue);
+  } catch (const std::invalid_argument& error) {
+    throw UsageError(error.what());
+  }
+}
+
 const CodePage* CodePageOf(const Options& options) { return options.codePage ? &*options.codePage : nullptr; }
 
 Options ParseOptions(const std::vector<std::string>& arguments, const Accepted& accepted) {
@@ -192,6 +209,11 @@ Options ParseOptions(const std::vector<std::string>& arguments, const Accepted& 
       options.launch = value(argument);
     } else if (accepted.stub && argument == "--stub") {
       options.stub = value(argument);
+    } else if (accepted.stub && argument == "--icon") {
+      options.branding.iconPath = value(argument);
+      if (options.branding.iconPath.empty()) throw UsageError("--icon needs the path of an .ico file");
+    } else if (accepted.stub && argument == "--version") {
+      AddVersion(options.branding, value(argument));
     } else if (accepted.threads && argument == "--threads") {
       options.threads = ParseThreads(value(argument));
     } else if (accepted.json && argument == "--json") {
@@ -350,6 +372,7 @@ int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::o
     } catch (const PeError& error) {
       throw ToolError(stubPath, std::string("cannot serve as the setup stub: ") + error.what());
     }
+    stub = BrandStubAsRequested(std::move(stub), stubPath, options.branding, err);
   }
 
   size_t fileCount = 0;
