@@ -11,26 +11,25 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/merge_format.h"
 #include "format/payload_writer.h"
 #include "mksetup/pe_resources.h"
+#include "deflate_data.h"
+#include "payload_entries.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
-PayloadEntry Entry(const std::string& path, size_t size, uint32_t seed) {
-  PayloadEntry entry;
-  entry.relativePath = path;
-  entry.creationTime = FileTime{0x10000000u + seed, 0x01D00000u};
-  entry.lastAccessTime = FileTime{0x20000000u + seed, 0x01D10000u};
-  entry.lastWriteTime = FileTime{0x30000000u + seed, 0x01D20000u};
-  entry.contents.resize(size);
-  for (size_t i = 0; i < size; ++i) entry.contents[i] = static_cast<uint8_t>((i * 31 + seed) ^ (i >> 3));
-  return entry;
+// An entry of `size` bytes in a pattern of its seed's own.
+PayloadEntry EntryOfSize(const std::string& path, size_t size, uint32_t seed) {
+  Bytes contents(size);
+  for (size_t i = 0; i < size; ++i) contents[i] = static_cast<uint8_t>((i * 31 + seed) ^ (i >> 3));
+  return Entry(path, std::move(contents), seed);
 }
 
 // Text and noise in turns, so that compressed streams hold both matches and literals.
@@ -43,21 +42,6 @@ Bytes MixedBytes(size_t size, uint32_t seed) {
     bytes[i] = (i / 512) % 2 ? static_cast<uint8_t>(state >> 16) : static_cast<uint8_t>(text[i % (sizeof text - 1)]);
   }
   return bytes;
-}
-
-Bytes Deflate(const Bytes& data, int level, int windowBits, int strategy, const Bytes& dictionary = {}) {
-  z_stream stream{};
-  if (deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, strategy) != Z_OK) throw std::runtime_error("deflateInit2");
-  if (!dictionary.empty()) deflateSetDictionary(&stream, dictionary.data(), static_cast<uInt>(dictionary.size()));
-  Bytes out(deflateBound(&stream, data.size()) + 64);
-  stream.next_in = const_cast<Bytef*>(data.data());
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<uInt>(out.size());
-  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
 }
 
 Bytes ReadFile(const fs::path& path) {
@@ -91,26 +75,29 @@ struct MergeSeeds {
 MergeSeeds WriteMergeSeeds(const fs::path& corpus) {
   const fs::path folder = SeedFolder(corpus, "merge_file");
   MergeSeeds seeds;
-  seeds.one = BuildMergeFile("setup.exe", {Entry("setup.exe", 40, 1)});
-  seeds.nested = BuildMergeFile("data\\sub\\deep file.bin", {Entry("readme.txt", 17, 2), Entry("data\\a b.dat", 5, 3),
-                                                             Entry("data\\sub\\deep file.bin", 9, 4)});
+  seeds.one = BuildMergeFile("setup.exe", {EntryOfSize("setup.exe", 40, 1)});
+  seeds.nested = BuildMergeFile("data\\sub\\deep file.bin",
+                                {EntryOfSize("readme.txt", 17, 2), EntryOfSize("data\\a b.dat", 5, 3),
+                                 EntryOfSize("data\\sub\\deep file.bin", 9, 4)});
   std::vector<PayloadEntry> eight;
-  for (uint32_t i = 0; i < 8; ++i) eight.push_back(Entry("f" + std::to_string(i) + ".txt", 1 + i * 3, 10 + i));
+  for (uint32_t i = 0; i < 8; ++i) eight.push_back(EntryOfSize("f" + std::to_string(i) + ".txt", 1 + i * 3, 10 + i));
   seeds.eight = BuildMergeFile("", eight);
   WriteSeed(folder, "one_entry", seeds.one);
   WriteSeed(folder, "nested_folders", seeds.nested);
   WriteSeed(folder, "eight_entries_no_launch", seeds.eight);
 
-  Bytes zeroSize = BuildMergeFile("a.txt", {Entry("a.txt", 3, 5), Entry("b.txt", 0, 6)});
+  Bytes zeroSize = BuildMergeFile("a.txt", {EntryOfSize("a.txt", 3, 5), EntryOfSize("b.txt", 0, 6)});
   WriteSeed(folder, "second_entry_size_zero", zeroSize);
 
   Bytes truncated = seeds.nested;
   truncated.resize(truncated.size() - 4);
   WriteSeed(folder, "contents_cut_short", truncated);
 
-  WriteSeed(folder, "parent_folder_name", BuildMergeFile("", {Entry("..\\evil.txt", 4, 7)}));
-  WriteSeed(folder, "device_and_slash_names", BuildMergeFile("con.txt", {Entry("a/b.txt", 2, 8), Entry("x\\nul.log", 2, 9)}));
-  WriteSeed(folder, "long_name", BuildMergeFile("", {Entry(std::string(120, 'n') + "\\" + std::string(80, 'm'), 3, 11)}));
+  WriteSeed(folder, "parent_folder_name", BuildMergeFile("", {EntryOfSize("..\\evil.txt", 4, 7)}));
+  WriteSeed(folder, "device_and_slash_names",
+            BuildMergeFile("con.txt", {EntryOfSize("a/b.txt", 2, 8), EntryOfSize("x\\nul.log", 2, 9)}));
+  WriteSeed(folder, "long_name",
+            BuildMergeFile("", {EntryOfSize(std::string(120, 'n') + "\\" + std::string(80, 'm'), 3, 11)}));
 
   // 296 x this count just passes 2^32.
   Bytes overflow = seeds.one;
@@ -136,18 +123,19 @@ void WriteInflateSeeds(const fs::path& corpus, const MergeSeeds& merge) {
   WriteSeed(folder, "payload_eight_entries", CompressPayload(merge.eight));
 
   // More than one 4096-byte input block, and output of exactly two full blocks.
-  WriteSeed(folder, "several_input_blocks", Deflate(MixedBytes(9000, 3), 9, 15, Z_DEFAULT_STRATEGY));
-  WriteSeed(folder, "output_two_full_blocks", Deflate(MixedBytes(8192, 4), 6, 15, Z_DEFAULT_STRATEGY));
+  WriteSeed(folder, "several_input_blocks", Deflate(MixedBytes(9000, 3)));
+  WriteSeed(folder, "output_two_full_blocks", Deflate(MixedBytes(8192, 4), 6));
 
   const Bytes text = MixedBytes(1500, 5);
-  WriteSeed(folder, "stored_blocks", Deflate(text, 0, 15, Z_DEFAULT_STRATEGY));
+  WriteSeed(folder, "stored_blocks", Deflate(text, 0));
   WriteSeed(folder, "fixed_codes", Deflate(text, 9, 15, Z_FIXED));
   WriteSeed(folder, "run_lengths", Deflate(text, 9, 15, Z_RLE));
-  WriteSeed(folder, "small_window", Deflate(text, 9, 9, Z_DEFAULT_STRATEGY));
-  WriteSeed(folder, "gzip_wrapper", Deflate(text, 9, 31, Z_DEFAULT_STRATEGY));
-  WriteSeed(folder, "preset_dictionary", Deflate(text, 9, 15, Z_DEFAULT_STRATEGY, Bytes(text.begin(), text.begin() + 64)));
+  WriteSeed(folder, "small_window", Deflate(text, 9, 9));
+  WriteSeed(folder, "gzip_wrapper", Deflate(text, 9, 31));
+  WriteSeed(folder, "preset_dictionary",
+            Deflate(text, 9, 15, Z_DEFAULT_STRATEGY, Bytes(text.begin(), text.begin() + 64)));
 
-  const Bytes sound = Deflate(text, 9, 15, Z_DEFAULT_STRATEGY);
+  const Bytes sound = Deflate(text);
   Bytes trailing = sound;
   trailing.insert(trailing.end(), {0x78, 0xDA, 0x00, 0x01});
   WriteSeed(folder, "bytes_after_stream", trailing);
@@ -160,7 +148,7 @@ void WriteInflateSeeds(const fs::path& corpus, const MergeSeeds& merge) {
 
 void WritePeSeeds(const fs::path& corpus, const std::vector<fs::path>& stubs) {
   const fs::path folder = SeedFolder(corpus, "pe_image");
-  const Bytes payload = CompressPayload(BuildMergeFile("setup.exe", {Entry("setup.exe", 12, 1)}));
+  const Bytes payload = Payload("setup.exe", {EntryOfSize("setup.exe", 12, 1)});
   for (const fs::path& stub : stubs) {
     const Bytes bytes = ReadFile(stub);
     const std::string name = stub.stem().string();
@@ -176,18 +164,18 @@ void WritePackerSeeds(const fs::path& corpus, const MergeSeeds& merge, const std
   WriteSeed(folder, "stream_nested", CompressPayload(merge.nested));
   WriteSeed(folder, "stream_eight_entries", CompressPayload(merge.eight));
   WriteSeed(folder, "stream_same_name_twice",
-            CompressPayload(BuildMergeFile("a.txt", {Entry("a.txt", 3, 1), Entry("d\\b.txt", 2, 2), Entry("a.txt", 5, 3)})));
-  WriteSeed(folder, "stream_case_clash", CompressPayload(BuildMergeFile("", {Entry("Dir\\x", 3, 1), Entry("dir\\X", 4, 2)})));
+            Payload("a.txt", {EntryOfSize("a.txt", 3, 1), EntryOfSize("d\\b.txt", 2, 2), EntryOfSize("a.txt", 5, 3)}));
+  WriteSeed(folder, "stream_case_clash", Payload("", {EntryOfSize("Dir\\x", 3, 1), EntryOfSize("dir\\X", 4, 2)}));
   WriteSeed(folder, "stream_file_where_folder_needed",
-            CompressPayload(BuildMergeFile("", {Entry("a", 3, 1), Entry("a\\b", 4, 2)})));
+            Payload("", {EntryOfSize("a", 3, 1), EntryOfSize("a\\b", 4, 2)}));
   WriteSeed(folder, "stream_code_page_names",
-            CompressPayload(BuildMergeFile("caf\xE9.exe", {Entry("caf\xE9.exe", 3, 1), Entry("\x80\\\x9F y.txt", 2, 2)})));
-  WriteSeed(folder, "stream_parent_name", CompressPayload(BuildMergeFile("", {Entry("ok.txt", 2, 1), Entry("..\\up.txt", 2, 2)})));
-  WriteSeed(folder, "stream_size_zero", CompressPayload(BuildMergeFile("", {Entry("a.txt", 2, 1), Entry("b.txt", 0, 2)})));
+            Payload("caf\xE9.exe", {EntryOfSize("caf\xE9.exe", 3, 1), EntryOfSize("\x80\\\x9F y.txt", 2, 2)}));
+  WriteSeed(folder, "stream_parent_name", Payload("", {EntryOfSize("ok.txt", 2, 1), EntryOfSize("..\\up.txt", 2, 2)}));
+  WriteSeed(folder, "stream_size_zero", Payload("", {EntryOfSize("a.txt", 2, 1), EntryOfSize("b.txt", 0, 2)}));
   // 200 bytes of code page 1252 become 400 bytes of UTF-8, too long for a Linux file name, so the
   // second entry fails after the first one was written and the extraction rolls back.
   WriteSeed(folder, "stream_second_name_too_long_for_host",
-            CompressPayload(BuildMergeFile("", {Entry("ok.txt", 2, 1), Entry(std::string(200, '\xE9'), 2, 2)})));
+            Payload("", {EntryOfSize("ok.txt", 2, 1), EntryOfSize(std::string(200, '\xE9'), 2, 2)}));
   Bytes trailing = CompressPayload(merge.one);
   trailing.push_back(0);
   WriteSeed(folder, "stream_byte_after_end", trailing);

@@ -14,6 +14,7 @@
 #include "format/payload_writer.h"
 #include "extract/progress_link.h"
 #include "extract_fixtures.h"
+#include "payload_entries.h"
 #include "temp_folder.h"
 #include "test_dialog.h"
 
@@ -26,17 +27,6 @@ constexpr char kDirectoryFailed[] = "Could not create relative directory, extrac
 constexpr char kInvalidSize[] = "Invalid data file size, extraction process aborted.";
 constexpr char kWriteFailed[] = "Writing data error, extraction process aborted.";
 constexpr char kRollback[] = "Rollback the updated file...";
-
-PayloadEntry Entry(const std::string& relativePath, const std::string& contents, uint32_t seed = 1) {
-  PayloadEntry entry;
-  entry.relativePath = relativePath;
-  // Distinct, recent times with odd 100-ns digits, so that any mix-up or rounding shows.
-  entry.creationTime = FileTime{0x10000001u + seed * 7919u, 0x01D90000u + seed};
-  entry.lastAccessTime = FileTime{0x20000003u + seed * 7919u, 0x01DA0000u + seed};
-  entry.lastWriteTime = FileTime{0x30000005u + seed * 7919u, 0x01DB0000u + seed};
-  entry.contents.assign(contents.begin(), contents.end());
-  return entry;
-}
 
 std::string Contents(const std::string& path) {
   const std::vector<uint8_t> bytes = ReadWholeFile(path);

@@ -16,6 +16,7 @@
 #include "extract/progress_link.h"
 #include "extract/work_directories.h"
 #include "extract_fixtures.h"
+#include "payload_entries.h"
 #include "payload_module.h"
 #include "running_programs.h"
 #include "temp_folder.h"
@@ -28,24 +29,6 @@ using Lines = std::vector<std::string>;
 constexpr char kExtractionName[] = "{93BE7657-D655-425A-8E7A-F7D9392A5939}";
 constexpr char kWorkName[] = "{5A659A68-DCC7-42FC-8677-554E990BC882}";
 constexpr char kRollback[] = "Rollback the updated file...";
-
-PayloadEntry Entry(const std::string& relativePath, const std::vector<uint8_t>& contents, uint32_t seed) {
-  PayloadEntry entry;
-  entry.relativePath = relativePath;
-  entry.creationTime = FileTime{0x11111111u + seed, 0x01D80000u + seed};
-  entry.lastAccessTime = FileTime{0x22222223u + seed, 0x01D90000u + seed};
-  entry.lastWriteTime = FileTime{0x33333335u + seed, 0x01DA0000u + seed};
-  entry.contents = contents;
-  return entry;
-}
-
-PayloadEntry Entry(const std::string& relativePath, const std::string& contents, uint32_t seed = 1) {
-  return Entry(relativePath, std::vector<uint8_t>(contents.begin(), contents.end()), seed);
-}
-
-std::vector<uint8_t> Payload(const std::string& launchName, const std::vector<PayloadEntry>& entries) {
-  return CompressPayload(BuildMergeFile(launchName, entries));
-}
 
 bool IsMergeTempName(const std::string& name) {
   return name.size() == 8 && name.compare(0, 3, "000") == 0 &&

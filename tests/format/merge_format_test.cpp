@@ -25,8 +25,8 @@ void ExpectCheck(const std::vector<uint8_t>& file, MergeCheck check, uint32_t en
 }
 
 std::vector<uint8_t> ThreeEntryFile() {
-  return BuildMergeFile("setup.exe", {MakeEntry("setup.exe", "MZ program", 1), MakeEntry("data\\one.bin", "1", 2),
-                                      MakeEntry("data\\sub dir\\two.txt", "second file", 3)});
+  return BuildMergeFile("setup.exe", {Entry("setup.exe", "MZ program", 1), Entry("data\\one.bin", "1", 2),
+                                      Entry("data\\sub dir\\two.txt", "second file", 3)});
 }
 
 void ExpectSameTime(const FileTime& actual, const FileTime& expected) {
@@ -35,9 +35,9 @@ void ExpectSameTime(const FileTime& actual, const FileTime& expected) {
 }
 
 TEST(MergeFileReader, ReadsBackEveryFieldThatTheProducerWrote) {
-  const std::vector<PayloadEntry> entries = {MakeEntry("setup.exe", "MZ program", 1),
-                                             MakeEntry("data\\one.bin", "1", 2),
-                                             MakeEntry("data\\sub dir\\two.txt", "second file", 3)};
+  const std::vector<PayloadEntry> entries = {Entry("setup.exe", "MZ program", 1),
+                                             Entry("data\\one.bin", "1", 2),
+                                             Entry("data\\sub dir\\two.txt", "second file", 3)};
   const std::vector<uint8_t> file = BuildMergeFile("setup.exe", entries);
   ASSERT_EQ(file.size(), 264u + 3 * 296u + 10 + 1 + 11);
   ExpectCheck(file, MergeCheck::kOk, 0);
@@ -69,7 +69,7 @@ TEST(MergeFileReader, ReadsBackEveryFieldThatTheProducerWrote) {
 TEST(MergeFileReader, EightEntriesStartTheDataRegionAt2632WithOddContentOffsets) {
   std::vector<PayloadEntry> entries;
   for (uint32_t i = 0; i < 8; ++i) {
-    entries.push_back(MakeEntry("f" + std::to_string(i), std::string(i + 1, static_cast<char>('a' + i)), i));
+    entries.push_back(Entry("f" + std::to_string(i), std::string(i + 1, static_cast<char>('a' + i)), i));
   }
   const std::vector<uint8_t> file = BuildMergeFile("f0", entries);
   ExpectCheck(file, MergeCheck::kOk, 0);
@@ -92,7 +92,7 @@ TEST(MergeFileReader, TakesTimesFromOffsets4And12And20AndTheSizeFromOffset32) {
       0x07, 0x00, 0x00, 0x00,                          // sizeHigh
       0x05, 0x00, 0x00, 0x00,                          // sizeLow
   };
-  std::vector<uint8_t> file = BuildMergeFile("", {MakeEntry("x.bin", "12345")});
+  std::vector<uint8_t> file = BuildMergeFile("", {Entry("x.bin", "12345")});
   std::memcpy(&file[264], recordStart, sizeof(recordStart));
 
   const MergeFileEntry entry = ReadMergeFileEntry(&file[264]);
@@ -122,7 +122,7 @@ TEST(MergeFileCheck, IgnoresIndexSizeHighAndBytesAfterTheDataRegion) {
 
 TEST(MergeFileCheck, LeavesAZeroSizeToTheUnpacking) {
   const std::vector<uint8_t> file =
-      BuildMergeFile("a.exe", {MakeEntry("a.exe", "x"), MakeEntry("empty.txt", ""), MakeEntry("b.txt", "y")});
+      BuildMergeFile("a.exe", {Entry("a.exe", "x"), Entry("empty.txt", ""), Entry("b.txt", "y")});
   ExpectCheck(file, MergeCheck::kOk, 0);
   EXPECT_EQ(ReadMergeFileEntry(&file[RecordOffset(1)]).sizeLow, 0u);
 }
@@ -141,7 +141,7 @@ TEST(MergeFileCheck, RejectsFilesTooShortForTheirHeader) {
 }
 
 TEST(MergeFileCheck, RejectsAnEntryTableThatRunsPastTheEnd) {
-  std::vector<uint8_t> file = BuildMergeFile("", {MakeEntry("a", "x")});
+  std::vector<uint8_t> file = BuildMergeFile("", {Entry("a", "x")});
   Patch32(file, 0, 2);
   ExpectCheck(file, MergeCheck::kTableTruncated, 0);
 
@@ -180,7 +180,7 @@ TEST(MergeFileCheck, NamesTheEntryWhoseContentsRunPastTheEnd) {
 // Entry 1's size takes the running offset past 4 GiB and back to the data region's start, which a
 // 32-bit running offset would take for a file that ends in time.
 TEST(MergeFileCheck, RejectsARunningDataOffsetThatOverflows32Bits) {
-  std::vector<uint8_t> file = BuildMergeFile("", {MakeEntry("a", "12345678"), MakeEntry("b", "")});
+  std::vector<uint8_t> file = BuildMergeFile("", {Entry("a", "12345678"), Entry("b", "")});
   ASSERT_EQ(file.size(), 264u + 592 + 8);
   Patch32(file, RecordOffset(1) + 32, 0xFFFFFFF8u);
   ExpectCheck(file, MergeCheck::kDataTruncated, 1);
@@ -201,32 +201,32 @@ TEST(MergeFileCheck, RejectsNameFieldsWithoutTheirNul) {
 }
 
 TEST(MergeFileCheck, RejectsUnsafeOrEmptyNamesAtTheirEntry) {
-  ExpectCheck(BuildMergeFile("..\\evil.exe", {MakeEntry("a", "x")}), MergeCheck::kLaunchNameInvalid, 0);
-  ExpectCheck(BuildMergeFile("", {MakeEntry("a", "x"), MakeEntry("", "y")}), MergeCheck::kPathInvalid, 1);
-  ExpectCheck(BuildMergeFile("", {MakeEntry("a", "x"), MakeEntry("b", "y"), MakeEntry("b\\..\\..\\c", "z")}),
+  ExpectCheck(BuildMergeFile("..\\evil.exe", {Entry("a", "x")}), MergeCheck::kLaunchNameInvalid, 0);
+  ExpectCheck(BuildMergeFile("", {Entry("a", "x"), Entry("", "y")}), MergeCheck::kPathInvalid, 1);
+  ExpectCheck(BuildMergeFile("", {Entry("a", "x"), Entry("b", "y"), Entry("b\\..\\..\\c", "z")}),
               MergeCheck::kPathInvalid, 2);
-  ExpectCheck(BuildMergeFile("", {MakeEntry("C:\\Windows\\x.dll", "x")}), MergeCheck::kPathInvalid, 0);
+  ExpectCheck(BuildMergeFile("", {Entry("C:\\Windows\\x.dll", "x")}), MergeCheck::kPathInvalid, 0);
 }
 
 TEST(MergeFileCheck, AcceptsAnEmptyLaunchNameWhateverTheDirectoryLength) {
-  ExpectCheck(BuildMergeFile("", {MakeEntry("a", "x")}), MergeCheck::kOk, 0, 258);
+  ExpectCheck(BuildMergeFile("", {Entry("a", "x")}), MergeCheck::kOk, 0, 258);
 }
 
 TEST(MergeFileCheck, AcceptsFullPathsOf259CharactersAndRejects260) {
   const std::string name200(200, 'n');
-  const std::vector<uint8_t> launch = BuildMergeFile(name200, {MakeEntry("a", "x")});
+  const std::vector<uint8_t> launch = BuildMergeFile(name200, {Entry("a", "x")});
   ExpectCheck(launch, MergeCheck::kOk, 0, 59);
   ExpectCheck(launch, MergeCheck::kLaunchPathTooLong, 0, 60);
   ExpectCheck(launch, MergeCheck::kLaunchPathTooLong, 0, 0xFFFFFFFFu);
 
-  const std::vector<uint8_t> paths = BuildMergeFile("", {MakeEntry("a", "x"), MakeEntry("dir\\" + name200, "y")});
+  const std::vector<uint8_t> paths = BuildMergeFile("", {Entry("a", "x"), Entry("dir\\" + name200, "y")});
   ExpectCheck(paths, MergeCheck::kOk, 0, 55);
   ExpectCheck(paths, MergeCheck::kPathTooLong, 1, 56);
   ExpectCheck(paths, MergeCheck::kPathTooLong, 0, 259);  // even "a" no longer fits
 }
 
 TEST(MergeFileCheck, ChecksTheLaunchNameFirstThenEveryPathThenTheContents) {
-  std::vector<uint8_t> file = BuildMergeFile("..\\x", {MakeEntry("a", "x"), MakeEntry("b", "y"), MakeEntry("c:d", "z")});
+  std::vector<uint8_t> file = BuildMergeFile("..\\x", {Entry("a", "x"), Entry("b", "y"), Entry("c:d", "z")});
   Patch32(file, RecordOffset(0) + 32, 0xFFFFFFFFu);
   ExpectCheck(file, MergeCheck::kLaunchNameInvalid, 0);
   file[4] = 'x';  // "x.\x": a name that stays inside

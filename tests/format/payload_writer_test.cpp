@@ -31,7 +31,7 @@ std::vector<uint8_t> InflateWhole(const std::vector<uint8_t>& input, size_t expe
 }
 
 TEST(PayloadWriter, WritesTheExactBytesOfAOneEntryFile) {
-  PayloadEntry entry = MakeEntry("d\\a.txt", "xyz");
+  PayloadEntry entry = Entry("d\\a.txt", "xyz");
   entry.creationTime = FileTime{0x04030201u, 0x08070605u};
   entry.lastAccessTime = FileTime{0x14131211u, 0x18171615u};
   entry.lastWriteTime = FileTime{0x24232221u, 0x28272625u};
@@ -56,7 +56,7 @@ TEST(PayloadWriter, WritesTheExactBytesOfAOneEntryFile) {
 
 TEST(PayloadWriter, NumbersRecordsByPositionAndWritesEmptyContentsAsSizeZero) {
   const std::vector<uint8_t> file =
-      BuildMergeFile("", {MakeEntry("a", "1"), MakeEntry("b", ""), MakeEntry("c", "3")});
+      BuildMergeFile("", {Entry("a", "1"), Entry("b", ""), Entry("c", "3")});
   ASSERT_EQ(file.size(), 264u + 3 * 296 + 2);
   for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(ReadLittleEndian32(&file[RecordOffset(i)]), i);
   EXPECT_EQ(ReadLittleEndian32(&file[RecordOffset(1) + 32]), 0u);
@@ -67,19 +67,19 @@ TEST(PayloadWriter, NumbersRecordsByPositionAndWritesEmptyContentsAsSizeZero) {
 TEST(PayloadWriter, RefusesNamesThatDoNotFitTheirField) {
   const std::string longest(259, 'n');
   const std::string tooLong(260, 'n');
-  EXPECT_NO_THROW(BuildMergeFile(longest, {MakeEntry(longest, "x")}));
-  EXPECT_THROW(BuildMergeFile(tooLong, {MakeEntry("a", "x")}), std::invalid_argument);
-  EXPECT_THROW(BuildMergeFile("", {MakeEntry("a", "x"), MakeEntry(tooLong, "y")}), std::invalid_argument);
+  EXPECT_NO_THROW(BuildMergeFile(longest, {Entry(longest, "x")}));
+  EXPECT_THROW(BuildMergeFile(tooLong, {Entry("a", "x")}), std::invalid_argument);
+  EXPECT_THROW(BuildMergeFile("", {Entry("a", "x"), Entry(tooLong, "y")}), std::invalid_argument);
 }
 
 TEST(PayloadWriter, WritesUnsafeNamesAsGivenForTheCheckToReject) {
-  const std::vector<uint8_t> file = BuildMergeFile("", {MakeEntry("..\\..\\evil.dll", "x")});
+  const std::vector<uint8_t> file = BuildMergeFile("", {Entry("..\\..\\evil.dll", "x")});
   EXPECT_STREQ(ReadMergeFileEntry(&file[264]).relativePath, "..\\..\\evil.dll");
   EXPECT_EQ(CheckMergeFile(file.data(), static_cast<uint32_t>(file.size()), 76, kSingleByteCodePage).check, MergeCheck::kPathInvalid);
 }
 
 TEST(PayloadWriter, CompressesToOneMaximumLevelZlibStreamWithoutDictionary) {
-  const std::vector<uint8_t> file = BuildMergeFile("a", {MakeEntry("a", "contents")});
+  const std::vector<uint8_t> file = BuildMergeFile("a", {Entry("a", "contents")});
   const std::vector<uint8_t> stream = CompressPayload(file);
   ASSERT_GE(stream.size(), 6u);
   EXPECT_EQ(stream[0], 0x78);
@@ -109,7 +109,7 @@ TEST(PayloadWriter, RoundTripsAMultiMegabytePayload) {
     for (size_t k = 0; k < contents.size(); ++k) {
       contents[k] = (i % 2) ? static_cast<char>(random()) : static_cast<char>('a' + (k / 7) % 26);
     }
-    entries.push_back(MakeEntry("dir " + std::to_string(i % 3) + "\\file" + std::to_string(i) + ".bin", contents, i));
+    entries.push_back(Entry("dir " + std::to_string(i % 3) + "\\file" + std::to_string(i) + ".bin", contents, i));
   }
   const std::vector<uint8_t> file = BuildMergeFile("dir 0\\file0.bin", entries);
   const std::vector<uint8_t> expanded = InflateWhole(CompressPayload(file), file.size());

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "deflate_data.h"
 #include "temp_folder.h"
 
 namespace {
@@ -34,25 +35,6 @@ Bytes RandomBytes(size_t size, uint32_t seed) {
   Bytes bytes(size);
   for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
   return bytes;
-}
-
-// Level 9 with a 15-bit window gives the 0x78 0xDA header of the shipped payloads; windowBits 31
-// gives a gzip file instead.
-Bytes Compress(const Bytes& data, int windowBits = 15, const Bytes& dictionary = {}) {
-  z_stream stream{};
-  EXPECT_EQ(Z_OK, deflateInit2(&stream, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY));
-  if (!dictionary.empty()) {
-    EXPECT_EQ(Z_OK, deflateSetDictionary(&stream, dictionary.data(), static_cast<uInt>(dictionary.size())));
-  }
-  Bytes out(deflateBound(&stream, data.size()) + 32);
-  stream.next_in = const_cast<Bytef*>(data.data());
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(Z_STREAM_END, deflate(&stream, Z_FINISH));
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
 }
 
 // What zlib itself decodes from a cut-off stream when it gets all of it at once.
@@ -130,7 +112,7 @@ TEST_F(ZlibEngineTest, RoundTripsTinyOddAndMultiBlockSizes) {
       SCOPED_TRACE("size " + std::to_string(size) + (compressible ? " text" : " random"));
       RecordingEngine fresh;
       const Bytes data = compressible ? TestBytes(size, 7) : RandomBytes(size, 7);
-      WriteWholeFile(input, Compress(data));
+      WriteWholeFile(input, Deflate(data));
       EXPECT_EQ(0, fresh.ExpandFile(input.c_str(), output.c_str()));
       EXPECT_EQ(data, ReadWholeFile(output));
       EXPECT_EQ(0, fresh.lastResult);
@@ -150,7 +132,7 @@ TEST_F(ZlibEngineTest, ExpandedSizeOfWholeBlocksComesOutExact) {
     for (bool zeros : {true, false}) {
       SCOPED_TRACE(std::to_string(blocks) + (zeros ? " blocks of zeros" : " random blocks"));
       const Bytes data = zeros ? Bytes(blocks * kInflateBlockSize, 0) : RandomBytes(blocks * kInflateBlockSize, 3);
-      EXPECT_EQ(0, Expand(Compress(data)));
+      EXPECT_EQ(0, Expand(Deflate(data)));
       EXPECT_EQ(data, ReadWholeFile(output));
     }
   }
@@ -199,7 +181,7 @@ TEST_F(ZlibEngineTest, StopsAtEndOfStreamWithoutReadingLaterBlocks) {
     SCOPED_TRACE("data " + std::to_string(dataSize));
     RecordingEngine fresh;
     const Bytes data = RandomBytes(dataSize, 11);
-    const Bytes stream = Compress(data);
+    const Bytes stream = Deflate(data);
     const long blocksOfStream = static_cast<long>((stream.size() + kInflateBlockSize - 1) / kInflateBlockSize);
     WriteWholeFile(input, Concat(stream, TestBytes(3 * kInflateBlockSize, 1)));
     EXPECT_EQ(0, fresh.ExpandFile(input.c_str(), output.c_str()));
@@ -221,7 +203,7 @@ TEST_F(ZlibEngineTest, EmptyInputGivesBufErrorAndEmptyOutput) {
 
 TEST_F(ZlibEngineTest, CutOffStreamKeepsEverythingDecodable) {
   const Bytes data = TestBytes(60000, 9);
-  const Bytes stream = Compress(data);
+  const Bytes stream = Deflate(data);
   ASSERT_GT(stream.size(), 2 * kInflateBlockSize);
   // Header only, mid-block in the first input block, on a block boundary, mid-stream, inside the
   // trailer, one byte short.
@@ -244,11 +226,11 @@ TEST_F(ZlibEngineTest, CutOffStreamKeepsEverythingDecodable) {
 
 TEST_F(ZlibEngineTest, RejectsStreamsThatAreNotValidZlib) {
   const Bytes data = TestBytes(5000, 4);
-  Bytes badAdler = Compress(data);
+  Bytes badAdler = Deflate(data);
   badAdler.back() ^= 0x01;
   Bytes randomBytes = RandomBytes(9000, 21);
   randomBytes[0] = 0x12;  // compression method 2
-  const Bytes stream = Compress(data);
+  const Bytes stream = Deflate(data);
   const Bytes dictionary = TestBytes(300, 8);
   struct Case {
     const char* name;
@@ -256,13 +238,13 @@ TEST_F(ZlibEngineTest, RejectsStreamsThatAreNotValidZlib) {
     int result;
     Bytes output;
   } cases[] = {
-      {"gzip file", Compress(data, 31), Z_DATA_ERROR, {}},
+      {"gzip file", Deflate(data, 9, 31), Z_DATA_ERROR, {}},
       {"random bytes", randomBytes, Z_DATA_ERROR, {}},
       {"header check", Concat({0x78, 0xDB}, Bytes(stream.begin() + 2, stream.end())), Z_DATA_ERROR, {}},
       {"64 KiB window", Concat({0x88, 0x1C}, Bytes(stream.begin() + 2, stream.end())), Z_DATA_ERROR, {}},
       {"block type 3", {0x78, 0x9C, 0x07, 0x00, 0x00, 0x00, 0x00}, Z_DATA_ERROR, {}},
       {"wrong Adler-32", badAdler, Z_DATA_ERROR, data},
-      {"preset dictionary", Compress(data, 15, dictionary), Z_NEED_DICT, {}},
+      {"preset dictionary", Deflate(data, 9, 15, Z_DEFAULT_STRATEGY, dictionary), Z_NEED_DICT, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -278,7 +260,7 @@ TEST_F(ZlibEngineTest, RejectsStreamsThatAreNotValidZlib) {
 TEST_F(ZlibEngineTest, ExistingOutputIsTruncated) {
   WriteWholeFile(output, Bytes(20000, 0xEE));
   const Bytes data = TestBytes(100, 2);
-  EXPECT_EQ(0, Expand(Compress(data)));
+  EXPECT_EQ(0, Expand(Deflate(data)));
   EXPECT_EQ(data, ReadWholeFile(output));
 }
 
@@ -287,7 +269,7 @@ TEST_F(ZlibEngineTest, MissingOutputFolderFailsAndClosesInput) {
 #ifdef __linux__
   const size_t descriptorsBefore = OpenDescriptorCount();
 #endif
-  EXPECT_EQ(Z_ERRNO, Expand(Compress(TestBytes(100, 2))));
+  EXPECT_EQ(Z_ERRNO, Expand(Deflate(TestBytes(100, 2))));
   EXPECT_EQ(Statuses{"Zlib Error"}, engine.statuses);
   EXPECT_TRUE(engine.progress.empty());
   ExpectClosed();
@@ -326,13 +308,13 @@ TEST_F(ZlibEngineTest, RefusedWritesEndWithErrno) {
   ASSERT_TRUE(refuses);
 #endif
   const Bytes large = TestBytes(200000, 12);
-  const Bytes stream = Compress(large);
+  const Bytes stream = Deflate(large);
   struct Case {
     const char* name;
     Bytes input;
   } cases[] = {
       // Stays in the runtime's buffer until the flush at the end.
-      {"small output", Compress(TestBytes(100, 12))},
+      {"small output", Deflate(TestBytes(100, 12))},
       {"block writes", stream},
       // The write failure must win over the -5 that the cut-off input would give.
       {"cut-off stream", Bytes(stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2))},
@@ -375,7 +357,7 @@ TEST_F(ZlibEngineTest, PercentDoneUsesTheBranchForTheInputLength) {
 TEST_F(ZlibEngineTest, AbortFromProgressStopsAfterThatPass) {
   const Bytes data = RandomBytes(20000, 13);
   engine.abortAtProgressCall = 1;
-  EXPECT_EQ(kInflateUserAbort, Expand(Compress(data)));
+  EXPECT_EQ(kInflateUserAbort, Expand(Deflate(data)));
   EXPECT_EQ(Statuses{"User Abort"}, engine.statuses);
   EXPECT_EQ(2u, engine.progress.size());
   EXPECT_EQ(static_cast<long>(kInflateBlockSize), engine.inputPositionAtStatus);
@@ -397,7 +379,7 @@ TEST_F(ZlibEngineTest, FailedInitialisationEndsBeforeInflate) {
   engine.opaque = &allocations;
   engine.state = Z_NULL;
   // Had the stream gone on to inflate, zlib would have answered Z_STREAM_ERROR instead.
-  EXPECT_EQ(Z_MEM_ERROR, Expand(Compress(TestBytes(100, 2))));
+  EXPECT_EQ(Z_MEM_ERROR, Expand(Deflate(TestBytes(100, 2))));
   EXPECT_EQ(1, allocations);
   EXPECT_EQ(Statuses{"Zlib Error"}, engine.statuses);
   EXPECT_TRUE(ReadWholeFile(output).empty());
@@ -407,23 +389,23 @@ TEST_F(ZlibEngineTest, FailedInitialisationEndsBeforeInflate) {
 TEST_F(ZlibEngineTest, EngineRunsAFurtherExpansionFromACleanStream) {
   // The first run leaves unconsumed trailing bytes in zlib's input.
   const Bytes first = TestBytes(500, 14);
-  EXPECT_EQ(0, Expand(Concat(Compress(first), RandomBytes(700, 2))));
+  EXPECT_EQ(0, Expand(Concat(Deflate(first), RandomBytes(700, 2))));
   EXPECT_EQ(first, ReadWholeFile(output));
   EXPECT_NE(0u, engine.avail_in);
 
   const Bytes second = RandomBytes(9000, 15);
-  EXPECT_EQ(0, Expand(Compress(second)));
+  EXPECT_EQ(0, Expand(Deflate(second)));
   EXPECT_EQ(second, ReadWholeFile(output));
   EXPECT_EQ((Statuses{"Success", "Success"}), engine.statuses);
 }
 
 TEST_F(ZlibEngineTest, InflateFileToFilePassesTheResultOn) {
   const Bytes data = TestBytes(5000, 16);
-  WriteWholeFile(input, Compress(data));
+  WriteWholeFile(input, Deflate(data));
   EXPECT_EQ(0, InflateFileToFile(input.c_str(), output.c_str()));
   EXPECT_EQ(data, ReadWholeFile(output));
 
-  WriteWholeFile(input, Compress(data, 31));
+  WriteWholeFile(input, Deflate(data, 9, 31));
   EXPECT_EQ(Z_DATA_ERROR, InflateFileToFile(input.c_str(), output.c_str()));
   EXPECT_TRUE(ReadWholeFile(output).empty());
 }
@@ -439,7 +421,7 @@ int RefuseClose(void*) { return -1; }
 
 TEST_F(ZlibEngineTest, AFailedCloseAfterACompleteStreamFailsTheExpansionAndKeepsZlibsResult) {
   const Bytes data = TestBytes(20000, 17);
-  const Bytes stream = Compress(data);
+  const Bytes stream = Deflate(data);
   std::string written;
   cookie_io_functions_t functions{};
   functions.write = AcceptWrite;

@@ -4,6 +4,7 @@
 
 #include "format/payload_writer.h"
 #include "packer_test_support.h"
+#include "payload_entries.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -11,20 +12,12 @@
 
 namespace {
 
-PayloadEntry Entry(const std::string& path, const std::string& contents) {
-  PayloadEntry entry;
-  entry.relativePath = path;
-  entry.creationTime = FileTime{0, 0x01D70000};
-  entry.lastAccessTime = FileTime{0, 0x01D70001};
-  entry.lastWriteTime = FileTime{0, 0x01D70002};
-  entry.contents = Bytes(contents);
-  return entry;
-}
+uint64_t Ticks(const FileTime& time) { return (uint64_t{time.highDateTime} << 32) | time.lowDateTime; }
 
 class Extract : public testing::Test {
  protected:
   ToolRun Run(const std::vector<PayloadEntry>& entries) {
-    WriteWholeFile(folder_.File("payload.bin"), CompressPayload(BuildMergeFile("", entries)));
+    WriteWholeFile(folder_.File("payload.bin"), Payload("", entries));
     return Mksetup({"extract", folder_.File("payload.bin"), "-C", Out()});
   }
   std::string Out() const { return HostPath(folder_, "out"); }
@@ -57,12 +50,13 @@ TEST_F(Extract, AnExistingFolderInTheWayOfAFileIsRefusedUpFront) {
 
 TEST_F(Extract, ExistingFilesAreReplacedWithTheEntries) {
   MakeFile(Out("a.txt"), Bytes("old contents, longer than the new ones"));
-  const ToolRun run = Run({Entry("a.txt", "new"), Entry("sub\\b.txt", "b")});
+  const PayloadEntry replacement = Entry("a.txt", "new");
+  const ToolRun run = Run({replacement, Entry("sub\\b.txt", "b")});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   // Times first: reading the contents may move the access time.
   const HostTimes times = ReadFileTimes(Out("a.txt"));
-  EXPECT_EQ(times.write, uint64_t{0x01D70002} << 32);
-  EXPECT_EQ(times.access, uint64_t{0x01D70001} << 32);
+  EXPECT_EQ(times.write, Ticks(replacement.lastWriteTime));
+  EXPECT_EQ(times.access, Ticks(replacement.lastAccessTime));
   EXPECT_EQ(ReadWholeFile(Out("a.txt")), Bytes("new"));
   EXPECT_EQ(ReadWholeFile(Out("sub/b.txt")), Bytes("b"));
 }

@@ -7,18 +7,9 @@
 
 #include "format/payload_writer.h"
 #include "packer_test_support.h"
+#include "payload_entries.h"
 
 namespace {
-
-PayloadEntry Entry(const std::string& path, const std::string& contents) {
-  PayloadEntry entry;
-  entry.relativePath = path;
-  entry.creationTime = FileTime{0x11111111, 0x01D70000};
-  entry.lastAccessTime = FileTime{0x22222222, 0x01D70000};
-  entry.lastWriteTime = FileTime{0x33333333, 0x01D70000};
-  entry.contents = Bytes(contents);
-  return entry;
-}
 
 std::vector<uint8_t> GoodMerge() {
   return BuildMergeFile("setup.exe", {Entry("setup.exe", "MZ program"), Entry("data\\one.txt", "first"),
@@ -124,7 +115,7 @@ TEST_F(DamagedPayload, HostileNamesAreRefusedBeforeAnythingIsWritten) {
         BuildMergeFile("", {Entry("first.txt", "written first if anything were"), Entry(hostile.name, "x")});
     ExpectRefused(CompressPayload(merge), "entry 1 (\"" + hostile.name + "\"): the path " + hostile.reason);
   }
-  ExpectRefused(CompressPayload(BuildMergeFile("..\\up.exe", {Entry("a.txt", "a")})),
+  ExpectRefused(Payload("..\\up.exe", {Entry("a.txt", "a")}),
                 "the launch name \"..\\up.exe\" has the component \"..\", which would leave the extraction folder");
 }
 
