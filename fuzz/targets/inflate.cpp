@@ -19,6 +19,7 @@
 
 #include "fuzz_check.h"
 #include "inflate/zlib_engine.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -29,25 +30,11 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t kMaxInputSize = 32 * 1024;
 constexpr size_t kMaxExpandedSize = 64 * 1024;
 
-// Input and output files live in memory-backed storage where there is one, in a folder of this
-// process's own, removed at exit.
+// The input and output files of the runs through real files.
 struct Scratch {
-  std::filesystem::path folder;
-  std::string input;
-  std::string output;
-
-  Scratch() {
-    const std::filesystem::path shm = "/dev/shm";
-    const std::filesystem::path base = std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path();
-    folder = base / ("setup-fuzz-inflate-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
-    input = (folder / "payload").string();
-    output = (folder / "merge").string();
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-  }
+  ScratchFolder folder{"inflate"};
+  std::string input = (folder.path() / "payload").string();
+  std::string output = (folder.path() / "merge").string();
 };
 
 const Scratch& TheScratch() {
@@ -77,18 +64,6 @@ std::FILE* OutputStream(Bytes* sink) {
   std::FILE* stream = fopencookie(sink, "wb", functions);
   FUZZ_CHECK(stream != nullptr);
   return stream;
-}
-
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  FUZZ_CHECK(file != nullptr);
-  FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
-  FUZZ_CHECK(std::fclose(file) == 0);
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 struct Reference {
@@ -186,17 +161,17 @@ void CheckAborted(const AbortingEngine& engine, int aborted, const Bytes& partia
 // every write.
 void CheckThroughFiles(const uint8_t* data, size_t size, const Reference& reference) {
   const Scratch& scratch = TheScratch();
-  WriteFile(scratch.input, data, size);
+  WriteScratchFile(scratch.input, data, size);
   const int result = InflateFileToFile(scratch.input.c_str(), scratch.output.c_str());
   FUZZ_CHECK(result == reference.result);
-  FUZZ_CHECK(ReadFile(scratch.output) == reference.output);
+  FUZZ_CHECK(ReadScratchFile(scratch.output) == reference.output);
   if (std::filesystem::exists("/dev/full")) {
     RecordingEngine engine;
     CheckRefusedOutput(engine, engine.ExpandFile(scratch.input.c_str(), "/dev/full"), reference, size);
   }
   AbortingEngine aborting;
   const int aborted = aborting.ExpandFile(scratch.input.c_str(), scratch.output.c_str());
-  CheckAborted(aborting, aborted, ReadFile(scratch.output), reference);
+  CheckAborted(aborting, aborted, ReadScratchFile(scratch.output), reference);
 }
 
 }  // namespace

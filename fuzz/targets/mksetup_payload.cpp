@@ -22,6 +22,7 @@
 #include "listing.h"
 #include "payload_check.h"
 #include "payload_source.h"
+#include "scratch_folder.h"
 #include "tool_error.h"
 
 namespace {
@@ -34,41 +35,15 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t kMaxInputSize = 32 * 1024;
 
 struct Scratch {
-  fs::path folder;
-  fs::path input;
-  fs::path run;  // holds only the extraction folder, so anything else in it escaped
-  fs::path out;
-
-  Scratch() {
-    const fs::path shm = "/dev/shm";
-    const fs::path base = fs::is_directory(shm) ? shm : fs::temp_directory_path();
-    folder = base / ("setup-fuzz-mksetup-" + std::to_string(getpid()));
-    fs::create_directories(folder);
-    input = folder / "input.exe";
-    run = folder / "run";
-    out = run / "out";
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-  }
+  ScratchFolder folder{"mksetup"};
+  fs::path input = folder.path() / "input.exe";
+  fs::path run = folder.path() / "run";  // holds only the extraction folder, so anything else in it escaped
+  fs::path out = run / "out";
 };
 
 const Scratch& TheScratch() {
   static const Scratch scratch;
   return scratch;
-}
-
-void WriteInput(const fs::path& path, const uint8_t* data, size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  FUZZ_CHECK(file != nullptr);
-  FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
-  FUZZ_CHECK(std::fclose(file) == 0);
-}
-
-Bytes ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Where an entry's file lands on this host: its backslash-separated components, each shown in
@@ -123,7 +98,7 @@ void CheckExtraction(const Scratch& scratch, const LoadedPayload& payload) {
   FUZZ_CHECK(files.size() == expected.size());
   const Bytes& merge = payload.inflated.merge;
   for (const auto& [path, entry] : expected) {
-    const Bytes contents = ReadBytes(path);
+    const Bytes contents = ReadScratchFile(path);
     FUZZ_CHECK(contents.size() == entry->fields.sizeLow);
     FUZZ_CHECK(entry->dataOffset + contents.size() <= merge.size());
     FUZZ_CHECK(std::equal(contents.begin(), contents.end(), merge.begin() + entry->dataOffset));
@@ -177,7 +152,7 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxInputSize) return 0;
   const Scratch& scratch = TheScratch();
-  WriteInput(scratch.input, data, size);
+  WriteScratchFile(scratch.input, data, size);
 
   LoadedPayload payload;
   try {

@@ -12,31 +12,23 @@
 #include <string>
 #include <vector>
 
-class TempFolder {
+#include "folder_guard.h"
+
+// Named after the test case, so that a folder left behind by a crash says whose it was.
+class TempFolder : public FolderGuard {
  public:
-  TempFolder() {
+  TempFolder() : FolderGuard(std::filesystem::temp_directory_path() / CaseName()) {}
+
+ private:
+  static std::string CaseName() {
     static std::atomic<unsigned> counter{0};
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "case";
     for (char& c : name) {
       if (c == '/') c = '_';
     }
-    path_ = std::filesystem::temp_directory_path() / (name + "." + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+    return name + "." + std::to_string(counter++);
   }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
 };
 
 inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
