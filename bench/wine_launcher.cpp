@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string>
 
+#include "program_run.h"
+
 namespace {
 
 double ElapsedMs(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
@@ -22,48 +24,19 @@ double ElapsedMs(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
   return 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-bool IsTempVariable(const char* entry) {
-  return _strnicmp(entry, "TMP=", 4) == 0 || _strnicmp(entry, "TEMP=", 5) == 0;
-}
-
-// The launcher's own environment without its TMP and TEMP, then both set to `folder`.
-std::string EnvironmentWithTemp(const char* folder) {
-  std::string block;
-  char* strings = GetEnvironmentStringsA();
-  for (const char* entry = strings; *entry != '\0'; entry += strlen(entry) + 1) {
-    if (IsTempVariable(entry)) continue;
-    block.append(entry);
-    block.push_back('\0');
-  }
-  FreeEnvironmentStringsA(strings);
-  for (const char* name : {"TMP=", "TEMP="}) {
-    block.append(name).append(folder);
-    block.push_back('\0');
-  }
-  block.push_back('\0');
-  return block;
-}
-
 int RunProgram(const char* folder, const char* program) {
-  std::string environment = EnvironmentWithTemp(folder);
-  std::string commandLine = std::string("\"") + program + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
+  ProgramStart how;
+  how.temp = Widen(folder);
+  Program run;
   LARGE_INTEGER start, end;
   QueryPerformanceCounter(&start);
-  if (!CreateProcessA(program, &commandLine[0], nullptr, nullptr, FALSE, 0, &environment[0], nullptr, &startup,
-                      &process)) {
-    printf("error=CreateProcess %lu\n", GetLastError());
+  if (!run.Start(program, how)) {
+    printf("error=CreateProcess %lu\n", run.startError());
     return 1;
   }
-  WaitForSingleObject(process.hProcess, INFINITE);
+  run.WaitForEnd(INFINITE);
   QueryPerformanceCounter(&end);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  printf("elapsed_ms=%.3f exit=%lu\n", ElapsedMs(start, end), exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  printf("elapsed_ms=%.3f exit=%lu\n", ElapsedMs(start, end), run.ExitCode());
   return 0;
 }
 

@@ -7,7 +7,10 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "program_run.h"
 
 // A message box as the user saw it, before OK was pressed.
 struct SeenBox {
@@ -47,7 +50,6 @@ class SetupSession {
   // command line. The wide form takes a folder whose name the ANSI code page cannot spell.
   SetupSession(std::string program, const std::string& temp, std::string arguments = "");
   SetupSession(std::string program, std::wstring temp, std::string arguments = "");
-  ~SetupSession();
   SetupSession(const SetupSession&) = delete;
   SetupSession& operator=(const SetupSession&) = delete;
 
@@ -55,6 +57,9 @@ class SetupSession {
   void SetShowCommand(WORD command) { showCommand_ = command; }
   // Leaves every message box open instead of pressing its OK button.
   void LeaveBoxesOpen() { answerBoxes_ = false; }
+  // Runs `beforeStart` with the ID of the program's first thread, the dialog's, after the process
+  // is made and before that thread runs.
+  void BeforeStart(std::function<void(DWORD threadId)> beforeStart) { beforeStart_ = std::move(beforeStart); }
 
   // Starts the program in its own folder and watches it until it ends, answering every message
   // box with OK. `onLook` runs after every look at the dialog (about one a millisecond) and for
@@ -69,6 +74,9 @@ class SetupSession {
   // Real key strokes through the system's input queue, after bringing the dialog to the front;
   // each key is pressed and released, a modifier held over the following keys.
   void TypeKeys(const std::vector<WORD>& keys, WORD modifier = 0);
+
+  // How many threads the program runs now: the dialog's, and the worker's while it runs.
+  int threadCount() const { return process_.ThreadCount(); }
 
   bool dialogSeen() const { return dialog_ != nullptr; }
   HWND dialogWindow() const { return dialog_; }
@@ -91,7 +99,7 @@ class SetupSession {
   int userActions() const { return userActions_; }
 
  private:
-  void Start();
+  bool Start();
   void Observe();
   void FindWindows(std::vector<HWND>* boxes);
   void ReadDialog();
@@ -102,7 +110,7 @@ class SetupSession {
   std::string program_;
   std::wstring temp_;
   std::string arguments_;
-  PROCESS_INFORMATION process_ = {};
+  Program process_;
   HWND dialog_ = nullptr;
   HWND iconControl_ = nullptr;
   int iconLooks_ = 0;
@@ -113,6 +121,7 @@ class SetupSession {
   std::vector<SeenBox> boxes_;
   std::vector<HWND> answered_;
   std::function<void(SetupSession&)> onLook_;
+  std::function<void(DWORD)> beforeStart_;
   WORD showCommand_ = SW_SHOW;
   bool answerBoxes_ = true;
   bool timedOut_ = false;
@@ -122,10 +131,3 @@ class SetupSession {
   DWORD firstActionTick_ = 0;
   int userActions_ = 0;
 };
-
-// Which standard icon (see SeenBox::icon) the icon control `picture` shows on screen.
-std::string IdentifyStandardIcon(HWND picture);
-
-// The share of the opaque pixels of `icon`, drawn at the size of `picture`, that the screen shows
-// in the same colour inside `picture`.
-double IconMatch(HWND picture, HICON icon);

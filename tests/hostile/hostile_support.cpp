@@ -25,13 +25,6 @@ void ListInto(const std::wstring& root, const std::wstring& relative, std::vecto
 
 }  // namespace
 
-std::wstring Widen(const std::string& ansi) {
-  std::wstring wide(ansi.size() + 1, L'\0');
-  const int length = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-  wide.resize(length > 0 ? length - 1 : 0);
-  return wide;
-}
-
 std::string Utf8(const std::wstring& wide) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string text(size > 0 ? size : 1, '\0');

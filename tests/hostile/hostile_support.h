@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "program_run.h"
+
 // Every file and folder below `root`, as UTF-8 paths relative to it, folders with a final
 // backslash, sorted. Empty when `root` does not exist.
 std::vector<std::string> TreeListing(const std::wstring& root);
 std::vector<std::string> TreeListing(const std::string& root);
 
-std::wstring Widen(const std::string& ansi);
 std::string Utf8(const std::wstring& wide);
 
 // The whole contents of a file named by a wide path; empty when it cannot be read.

@@ -5,6 +5,7 @@
 #include <imagehlp.h>
 
 #include "pe_test_support.h"
+#include "program_run.h"
 
 namespace {
 
@@ -14,21 +15,13 @@ constexpr DWORD kReaderTimeoutMs = 60000;
 
 // Runs the program with one argument and returns its exit code.
 DWORD RunProgram(const std::string& program, const std::string& argument) {
-  std::string commandLine = "\"" + program + "\" \"" + argument + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    ADD_FAILURE() << "CreateProcess failed with error " << GetLastError() << " for " << program;
-    return ~0u;
+  Program run;
+  if (!run.Start(program, ProgramStart("\"" + argument + "\""))) {
+    ADD_FAILURE() << "CreateProcess failed with error " << run.startError() << " for " << program;
+    return kNoExitCode;
   }
-  EXPECT_EQ(WaitForSingleObject(process.hProcess, kReaderTimeoutMs), WAIT_OBJECT_0) << program;
-  DWORD exitCode = ~0u;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exitCode;
+  EXPECT_TRUE(run.WaitForEnd(kReaderTimeoutMs)) << program;
+  return run.ExitCode();
 }
 
 }  // namespace

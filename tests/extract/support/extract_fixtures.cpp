@@ -5,27 +5,32 @@
 
 #include "extract/progress_link.h"
 #include "extract/work_directories.h"
+#include "program_run.h"
 
 namespace {
 
-std::string Environment(const char* name) {
-  char value[32768] = {};
-  const DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
-  return length > 0 && length < sizeof(value) ? std::string(value, length) : std::string();
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[32768] = {};
+  const DWORD length = GetEnvironmentVariableW(name, value, 32768);
+  return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
 }
 
 FileTime ToFileTime(const FILETIME& time) { return FileTime{time.dwLowDateTime, time.dwHighDateTime}; }
 
 }  // namespace
 
-TempPathScope::TempPathScope(const std::string& path) : savedTmp_(Environment("TMP")), savedTemp_(Environment("TEMP")) {
-  SetEnvironmentVariableA("TMP", path.c_str());
-  SetEnvironmentVariableA("TEMP", path.c_str());
+TempPathScope::TempPathScope(const std::string& path) : TempPathScope(Widen(path)) {}
+
+TempPathScope::TempPathScope(const std::wstring& path)
+    : savedTmp_(Environment(L"TMP")), savedTemp_(Environment(L"TEMP")) {
+  SetEnvironmentVariableW(L"TMP", path.c_str());
+  SetEnvironmentVariableW(L"TEMP", path.c_str());
 }
 
+// A variable that was not set before is removed again.
 TempPathScope::~TempPathScope() {
-  SetEnvironmentVariableA("TMP", savedTmp_.empty() ? nullptr : savedTmp_.c_str());
-  SetEnvironmentVariableA("TEMP", savedTemp_.empty() ? nullptr : savedTemp_.c_str());
+  SetEnvironmentVariableW(L"TMP", savedTmp_.empty() ? nullptr : savedTmp_.c_str());
+  SetEnvironmentVariableW(L"TEMP", savedTemp_.empty() ? nullptr : savedTemp_.c_str());
 }
 
 ExtractionDirectoryScope::ExtractionDirectoryScope(const std::string& path) {

@@ -11,17 +11,19 @@
 
 #include "format/merge_format.h"
 
-// Points TMP and TEMP at `path` for as long as it lives; GetTempPathA reads them at every call.
+// Points TMP and TEMP of this process at `path` for as long as it lives; GetTempPathA reads them
+// at every call. The wide form takes a folder whose name the ANSI code page cannot spell.
 class TempPathScope {
  public:
   explicit TempPathScope(const std::string& path);
+  explicit TempPathScope(const std::wstring& path);
   ~TempPathScope();
   TempPathScope(const TempPathScope&) = delete;
   TempPathScope& operator=(const TempPathScope&) = delete;
 
  private:
-  std::string savedTmp_;
-  std::string savedTemp_;
+  std::wstring savedTmp_;
+  std::wstring savedTemp_;
 };
 
 // Puts `path` (which must end with a backslash) into g_extractionDirectory; clears it at the end.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "extract/progress_link.h"
+#include "window_reading.h"
 
 namespace {
 
@@ -87,24 +88,12 @@ HWND CreateControl(HWND parent, const char* className, const char* text, DWORD s
   return control;
 }
 
-std::string WindowText(HWND window) {
-  char text[1024] = {};
-  GetWindowTextA(window, text, sizeof(text));
-  return text;
-}
-
-std::string ClassOf(HWND window) {
-  char name[64] = {};
-  GetClassNameA(window, name, sizeof(name));
-  return name;
-}
-
 struct BoxSearch {
   std::vector<HWND> boxes;
 };
 
 BOOL CALLBACK CollectBox(HWND window, LPARAM lParam) {
-  if (ClassOf(window) == "#32770" && IsWindowVisible(window)) {
+  if (ClassName(window) == "#32770" && IsWindowVisible(window)) {
     reinterpret_cast<BoxSearch*>(lParam)->boxes.push_back(window);
   }
   return TRUE;
@@ -118,7 +107,7 @@ struct BoxContents {
 
 BOOL CALLBACK InspectBoxChild(HWND child, LPARAM lParam) {
   BoxContents* contents = reinterpret_cast<BoxContents*>(lParam);
-  const std::string name = ClassOf(child);
+  const std::string name = ClassName(child);
   if (name == "Button") ++contents->buttons;
   if (name == "Static" && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
       reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0)) == contents->errorIcon) {
