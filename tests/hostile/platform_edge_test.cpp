@@ -46,47 +46,6 @@ class PreferFoundDllScope {
   bool set_ = false;
 };
 
-// Points TMP and TEMP of this process at a folder named in wide characters, for as long as it lives.
-class WideTempPathScope {
- public:
-  explicit WideTempPathScope(const std::wstring& path) : savedTmp_(Saved(L"TMP")), savedTemp_(Saved(L"TEMP")) {
-    SetEnvironmentVariableW(L"TMP", path.c_str());
-    SetEnvironmentVariableW(L"TEMP", path.c_str());
-  }
-  ~WideTempPathScope() {
-    SetEnvironmentVariableW(L"TMP", savedTmp_.c_str());
-    SetEnvironmentVariableW(L"TEMP", savedTemp_.c_str());
-  }
-  WideTempPathScope(const WideTempPathScope&) = delete;
-  WideTempPathScope& operator=(const WideTempPathScope&) = delete;
-
- private:
-  static std::wstring Saved(const wchar_t* name) {
-    wchar_t value[1024] = {};
-    GetEnvironmentVariableW(name, value, 1024);
-    return value;
-  }
-  std::wstring savedTmp_;
-  std::wstring savedTemp_;
-};
-
-// Runs `commandLine` and waits for it; its exit code, or -1.
-int RunAndWait(const std::string& program, std::string commandLine) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return -1;
-  }
-  WaitForSingleObject(process.hProcess, 30000);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(exitCode);
-}
-
 std::vector<PayloadEntry> TwoEntries() {
   return {Entry("a.txt", Bytes("first"), 1), Entry("docs\\b.txt", Bytes("second"), 2)};
 }
@@ -110,7 +69,7 @@ TEST_F(PlatformEdge, DllPlantedBesideTheProgramIsNotLoaded) {
   ASSERT_TRUE(probePrefers.set() && programPrefers.set());
 
   // The planting works here: a program that searches its own folder takes the planted DLL.
-  ASSERT_EQ(RunAndWait(probe, "dll_search_probe.exe uxtheme.dll"), 0);
+  ASSERT_EQ(RunToEnd(probe, ProgramStart("uxtheme.dll"), 30000), 0u);
   ASSERT_TRUE(FileExists(marker)) << "the planted DLL is not found through the default search order";
   ASSERT_TRUE(DeleteFileA(marker.c_str()));
 
@@ -197,13 +156,7 @@ TEST_F(TemporaryFolderName, InAnotherScriptWithoutAShortNameLeavesTheDialogIdle)
   const std::wstring name = L"\u7528\u6237\u540D";
   ASSERT_TRUE(IsLossyInAnsi(name));
   SetupSession session(MakeProgram(Payload("", TwoEntries())), Folder(name + L"\\Temp"));
-  DWORD firstSeen = 0;
-  session.Run([&firstSeen](SetupSession& s) {
-    if (!s.dialogSeen()) return;
-    if (firstSeen == 0) firstSeen = GetTickCount();
-    if (s.userActions() == 0 && GetTickCount() - firstSeen > 1500) s.PostClose();
-  });
-
+  EXPECT_EQ(ThreadsOnceTheDialogShows(session), 1) << "a thread besides the dialog's: a worker was started";
   EXPECT_EQ(session.exitCode(), kExitCodeOfEveryRun);
   EXPECT_TRUE(session.boxes().empty());
   EXPECT_EQ(session.statuses(), std::vector<std::string>{"Preparing to install..."});
@@ -218,7 +171,7 @@ TEST_F(TemporaryFolderName, ShortFormKeepsTheResultAndTheBufferBound) {
   wchar_t shortTemp[MAX_PATH] = {};
   ASSERT_NE(GetShortPathNameW(temp.c_str(), shortTemp, MAX_PATH), 0u);
   const std::string expected = Utf8(shortTemp) + "\\" + kWorkFolder + "\\";
-  WideTempPathScope tempPath(temp);
+  TempPathScope tempPath(temp);
 
   char buffer[260];
   EXPECT_EQ(CreateWorkDirectory(sizeof(buffer), buffer), static_cast<int>(expected.size()));

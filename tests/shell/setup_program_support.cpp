@@ -15,22 +15,45 @@ std::string BuildTreeFile(const char* linuxPath) {
 
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-PayloadEntry Entry(const std::string& path, std::vector<uint8_t> contents, uint32_t seed) {
-  PayloadEntry entry;
-  entry.relativePath = path;
-  entry.creationTime = FileTime{0x10000001u + seed * 7919u, 0x01C50000u + seed};
-  entry.lastAccessTime = FileTime{0x20000003u + seed * 7919u, 0x01C60000u + seed};
-  entry.lastWriteTime = FileTime{0x30000005u + seed * 7919u, 0x01C70000u + seed};
-  entry.contents = std::move(contents);
-  return entry;
-}
-
 PayloadEntry ProbeEntry(uint32_t seed) {
   return Entry(kProbeName, ReadWholeFile(BuildTreeFile(SETUP_LAUNCH_PROBE)), seed);
 }
 
-std::vector<uint8_t> Payload(const std::string& launchName, const std::vector<PayloadEntry>& entries) {
-  return CompressPayload(BuildMergeFile(launchName, entries));
+PercentRecorder::PercentRecorder(std::string log) : log_(std::move(log)) {
+  EXPECT_TRUE(SetEnvironmentVariableA("SETUP_PERCENT_LOG", log_.c_str()));
+}
+
+PercentRecorder::~PercentRecorder() {
+  if (hook_ != nullptr) UnhookWindowsHookEx(hook_);  // the hooked program has ended: nothing to judge
+  if (recorder_ != nullptr) FreeLibrary(recorder_);
+  SetEnvironmentVariableA("SETUP_PERCENT_LOG", nullptr);
+}
+
+bool PercentRecorder::Hook(DWORD threadId) {
+  recorder_ = LoadLibraryA(BuildTreeFile(SETUP_PERCENT_RECORDER).c_str());
+  EXPECT_NE(recorder_, nullptr) << "error " << GetLastError();
+  if (recorder_ == nullptr) return false;
+  const auto record = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(recorder_, "RecordPercentText")));
+  EXPECT_NE(record, nullptr);
+  if (record == nullptr) return false;
+  hook_ = SetWindowsHookExA(WH_CALLWNDPROCRET, record, recorder_, threadId);
+  EXPECT_NE(hook_, nullptr) << "error " << GetLastError();
+  return hook_ != nullptr;
+}
+
+std::vector<std::string> PercentRecorder::Texts() const {
+  const std::vector<uint8_t> bytes = ReadWholeFile(log_);
+  std::vector<std::string> texts;
+  std::string line;
+  for (uint8_t byte : bytes) {
+    if (byte == '\n') {
+      texts.push_back(line);
+      line.clear();
+    } else {
+      line += static_cast<char>(byte);
+    }
+  }
+  return texts;
 }
 
 void SetupProgram::SetUp() {
@@ -90,4 +113,14 @@ void SetupProgram::ExpectErrorBox(const SeenBox& box, const std::string& text) {
   EXPECT_TRUE(box.ownedByDialog);
   EXPECT_EQ(box.icon, "error");
   EXPECT_EQ(box.buttons, std::vector<std::string>{"OK"});
+}
+
+int SetupProgram::ThreadsOnceTheDialogShows(SetupSession& session) {
+  int threads = 0;
+  session.Run([&threads](SetupSession& s) {
+    if (!s.dialogSeen() || s.userActions() > 0) return;
+    threads = s.threadCount();
+    s.PostClose();
+  });
+  return threads;
 }

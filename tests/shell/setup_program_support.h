@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "format/payload_writer.h"
+#include "payload_entries.h"
 #include "setup_session.h"
 #include "temp_folder.h"
 
@@ -25,13 +26,30 @@ std::string BuildTreeFile(const char* linuxPath);
 
 std::vector<uint8_t> Bytes(const std::string& text);
 
-// An entry with distinct times derived from `seed`.
-PayloadEntry Entry(const std::string& path, std::vector<uint8_t> contents, uint32_t seed);
-
 // The launch probe as an entry: a program that reports how it was started.
 PayloadEntry ProbeEntry(uint32_t seed);
 
-std::vector<uint8_t> Payload(const std::string& launchName, const std::vector<PayloadEntry>& entries);
+// Every text that a setup program's percent control takes, recorded inside the program by a hook
+// on its dialog's thread (percent_recorder.c): nothing is missed, however busy the machine.
+class PercentRecorder {
+ public:
+  // Programs started from now on append to `log`.
+  explicit PercentRecorder(std::string log);
+  ~PercentRecorder();
+  PercentRecorder(const PercentRecorder&) = delete;
+  PercentRecorder& operator=(const PercentRecorder&) = delete;
+
+  // Hooks the thread `threadId` of a program started since; false, with a test failure, when the
+  // system refuses.
+  bool Hook(DWORD threadId);
+  // The texts recorded so far, one for each time the control took a text.
+  std::vector<std::string> Texts() const;
+
+ private:
+  std::string log_;
+  HMODULE recorder_ = nullptr;
+  HHOOK hook_ = nullptr;
+};
 
 // A case folder holding the setup program and its temporary folder "tmp".
 class SetupProgram : public testing::Test {
@@ -60,6 +78,10 @@ class SetupProgram : public testing::Test {
   void ExpectNothingLaunched();
 
   static void ExpectErrorBox(const SeenBox& box, const std::string& text);
+
+  // Runs `session` and closes the dialog as soon as it shows; how many threads the program ran
+  // then. The worker would have been started while the dialog was created, before it showed.
+  static int ThreadsOnceTheDialogShows(SetupSession& session);
 
   TempFolder folder_;
   std::string temp_;
