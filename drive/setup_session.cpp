@@ -14,9 +14,6 @@ constexpr int kProgressId = 1200;
 constexpr int kPercentId = 1201;
 constexpr int kStatusId = 1202;
 constexpr DWORD kReplyLimitMs = 200;
-// The dialog may not have painted its picture yet when it first shows: it is looked at again in
-// this many rounds until it matches.
-constexpr int kIconLooks = 50;
 
 }  // namespace
 

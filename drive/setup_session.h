@@ -113,6 +113,9 @@ class SetupSession {
   Program process_;
   HWND dialog_ = nullptr;
   HWND iconControl_ = nullptr;
+  // The dialog may not have painted its picture yet when it first shows: it is looked at again in
+  // this many rounds until it matches.
+  static constexpr int kIconLooks = 50;
   int iconLooks_ = 0;
   SeenDialog seenDialog_;
   std::vector<std::string> statuses_;

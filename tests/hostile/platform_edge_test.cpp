@@ -96,8 +96,15 @@ class TemporaryFolderName : public SetupProgram {
     return Widen(ansi) != name;
   }
 
-  // A complete run below `temp`: every entry under its extraction folder, with its contents.
-  void ExpectUnpackedBelow(const std::wstring& temp, const std::vector<PayloadEntry>& entries) {
+  // Runs a setup program of two entries with `temp` as its temporary folder: a complete run without
+  // a word, every entry under its extraction folder below `temp`, with its contents.
+  void RunAndExpectUnpackedBelow(const std::wstring& temp) {
+    const std::vector<PayloadEntry> entries = TwoEntries();
+    SetupSession session(MakeProgram(Payload("", entries)), temp);
+    session.Run();
+
+    EXPECT_EQ(session.exitCode(), kExitCodeOfEveryRun);
+    EXPECT_TRUE(session.boxes().empty());
     for (const PayloadEntry& entry : entries) {
       const std::wstring path = temp + L"\\" + Widen(kExtractionFolder) + L"\\" + Widen(entry.relativePath);
       const std::vector<unsigned char> contents = ReadWholeFileW(path);
@@ -120,13 +127,7 @@ TEST_F(TemporaryFolderName, InAnotherScriptIsReachedThroughItsShortName) {
   ASSERT_TRUE(IsLossyInAnsi(name));
   const std::wstring temp = Folder(name);
   ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
-  const std::vector<PayloadEntry> entries = TwoEntries();
-  SetupSession session(MakeProgram(Payload("", entries)), temp);
-  session.Run();
-
-  EXPECT_EQ(session.exitCode(), kExitCodeOfEveryRun);
-  EXPECT_TRUE(session.boxes().empty());
-  ExpectUnpackedBelow(temp, entries);
+  RunAndExpectUnpackedBelow(temp);
   const std::string extraction = Utf8(name) + "\\" + kExtractionFolder + "\\";
   EXPECT_EQ(TreeListing(folder_.path().string()),
             CaseFolderBesides({Utf8(name) + "\\", extraction, extraction + "a.txt", extraction + "docs\\",
@@ -140,13 +141,7 @@ TEST_F(TemporaryFolderName, WithLookAlikeLettersNeverMeansTheFolderThatLooksAlik
   const std::wstring temp = Folder(name);
   ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(Folder(L"Lukasz").c_str(), nullptr));
-  const std::vector<PayloadEntry> entries = TwoEntries();
-  SetupSession session(MakeProgram(Payload("", entries)), temp);
-  session.Run();
-
-  EXPECT_EQ(session.exitCode(), kExitCodeOfEveryRun);
-  EXPECT_TRUE(session.boxes().empty());
-  ExpectUnpackedBelow(temp, entries);
+  RunAndExpectUnpackedBelow(temp);
   EXPECT_TRUE(TreeListing(Folder(L"Lukasz")).empty()) << "the run wrote into the folder that looks alike";
 }
 

@@ -79,9 +79,7 @@ TEST_F(SetupProgram, EntryThatCannotBeCreatedRollsBackTheRun) {
 // control updates through during its grace period, so the rollback and the cleanup finish before
 // the program ends.
 TEST_F(SetupProgram, CancelDuringUnpackingRemovesEveryFileOfTheRun) {
-  std::vector<PayloadEntry> entries = {ProbeEntry(1)};
-  for (uint32_t i = 2; i <= 6; ++i) entries.push_back(Entry("file" + std::to_string(i) + ".txt", Bytes("data"), i));
-  SetupSession session(MakeProgram(Payload(kProbeName, entries)), temp_);
+  SetupSession session(MakeProgram(Payload(kProbeName, ProbeAndSmallFiles(6))), temp_);
   session.Run([](SetupSession& s) {
     // After the second of six entries: the system's close command, as Alt+F4 gives it.
     if (s.userActions() == 0 && s.percent() == "33%") s.PostSystemClose();
@@ -130,9 +128,7 @@ TEST_F(SetupProgram, CancelBeforeTheWorkFolderExistsLeavesNothing) {
 }
 
 TEST_F(SetupProgram, TwoCloseRequestsInARowEndWith18) {
-  std::vector<PayloadEntry> entries = {ProbeEntry(1)};
-  for (uint32_t i = 2; i <= 6; ++i) entries.push_back(Entry("file" + std::to_string(i) + ".txt", Bytes("data"), i));
-  SetupSession session(MakeProgram(Payload(kProbeName, entries)), temp_);
+  SetupSession session(MakeProgram(Payload(kProbeName, ProbeAndSmallFiles(6))), temp_);
   session.Run([](SetupSession& s) {
     if (s.userActions() == 0 && s.percent() == "33%") {
       s.PostClose();

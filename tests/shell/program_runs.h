@@ -2,6 +2,7 @@
 // during a complete run and up to the unpacking, as steps for an observer that polls.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,14 @@
 inline std::vector<PayloadEntry> ThreeEntries() {
   return {ProbeEntry(1), Entry("docs\\guide.txt", Bytes(std::string(3000, 'g')), 2),
           Entry("docs\\data\\values.bin", std::vector<uint8_t>(70000, 0xA5), 3)};
+}
+
+// The launch program, then small files up to `count` entries: an unpacking that lasts `count`
+// cancel polls.
+inline std::vector<PayloadEntry> ProbeAndSmallFiles(uint32_t count) {
+  std::vector<PayloadEntry> entries = {ProbeEntry(1)};
+  for (uint32_t i = 2; i <= count; ++i) entries.push_back(Entry("file" + std::to_string(i) + ".txt", Bytes("data"), i));
+  return entries;
 }
 
 // What the dialog shows during a run that unpacks three entries and completes. A value followed by

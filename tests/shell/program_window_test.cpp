@@ -165,9 +165,7 @@ TEST_F(SetupProgram, DialogLooksAsDesigned) {
 // entries shows: the keys have nineteen of the entries' 100 ms polls to arrive in, so the cancel
 // lands in the unpacking however slowly they travel on a busy machine.
 TEST_F(SetupProgram, EscapeAndEnterDoNothingAndAltF4Cancels) {
-  std::vector<PayloadEntry> entries = {ProbeEntry(1)};
-  for (uint32_t i = 2; i <= 20; ++i) entries.push_back(Entry("file" + std::to_string(i) + ".txt", Bytes("data"), i));
-  SetupSession session(MakeProgram(Payload(kProbeName, entries)), temp_);
+  SetupSession session(MakeProgram(Payload(kProbeName, ProbeAndSmallFiles(20))), temp_);
   bool keysTyped = false;
   session.Run([&keysTyped](SetupSession& s) {
     if (!keysTyped && s.status() == "Preparing data file...") {
