@@ -7,6 +7,7 @@
 #include <map>
 #include <utility>
 
+#include "icon_match.h"
 #include "packer_test_support.h"
 #include "setup_session.h"
 #include "test_icons.h"
