@@ -11,7 +11,7 @@ root=$(pwd)
 scripts/install-deps.sh || exit 1
 
 build=${SETUP_FUZZ_BUILD:-$root/build/fuzz}
-targets=(merge_file inflate pe_image mksetup_payload names code_pages)
+targets=(merge_file inflate pe_image mksetup_payload names code_pages round_trip)
 seconds=60
 if [ $# -ge 1 ]; then
   if [[ $1 =~ ^[0-9]+$ ]]; then seconds=$1
@@ -40,9 +40,11 @@ for target in "${targets[@]}"; do
   seeds=("fuzz/corpus/$target")
   [ -d "fuzz/regressions/$target" ] && seeds+=("fuzz/regressions/$target")
   # Longer inputs only repeat what these lengths reach already: a name field, a few 4096-byte blocks
-  # of the inflater, a stub of a few sections, a data file of a dozen entries.
+  # of the inflater, a stub of a few sections, a data file of a dozen entries, a folder of a dozen
+  # small files.
   case $target in
     names) max_len=260 ;;
+    round_trip) max_len=2048 ;;
     code_pages) max_len=1024 ;;
     inflate | merge_file) max_len=4096 ;;
     *) max_len=8192 ;;
