@@ -90,19 +90,21 @@ CodePage CodePage::Named(const std::string& text) {
                               text + "'");
 }
 
-CodePage::CodePage(const CodePageTable& table) : table_(&table), leadBytes_(kSingleByteCodePage) {
+CodePage::CodePage(const CodePageTable& table)
+    : table_(&table), leadBytes_(kSingleByteCodePage), encoding_(size_t{1} << 16, kNoCharacter) {
   // Where two byte forms stand for one character, the first is kept; either reads back the same.
+  const auto keepFirst = [this](uint16_t codePoint, uint16_t form) {
+    if (codePoint != kNoCharacter && encoding_[codePoint] == kNoCharacter) encoding_[codePoint] = form;
+  };
   for (unsigned first = 0; first < 256; ++first) {
     if (table.row[first] == 0) {
-      if (table.single[first] != kNoCharacter) encoding_.emplace(table.single[first], std::string(1, static_cast<char>(first)));
+      keepFirst(table.single[first], static_cast<uint16_t>(first));
       continue;
     }
     leadBytes_.opensPair[first] = true;
     for (unsigned second = 0; second < 256; ++second) {
-      const uint16_t codePoint = Decode(static_cast<unsigned char>(first), static_cast<unsigned char>(second));
-      if (codePoint != kNoCharacter) {
-        encoding_.emplace(codePoint, std::string{static_cast<char>(first), static_cast<char>(second)});
-      }
+      keepFirst(Decode(static_cast<unsigned char>(first), static_cast<unsigned char>(second)),
+                static_cast<uint16_t>(first << 8 | second));
     }
   }
 }
@@ -115,14 +117,19 @@ std::string CodePage::Description() const {
   return "code page " + std::to_string(table_->number) + " (" + table_->name + ")";
 }
 
+bool CodePage::Encode(uint32_t codePoint, std::string& bytes) const {
+  const uint16_t form = codePoint < kNoCharacter ? encoding_[codePoint] : kNoCharacter;
+  if (form == kNoCharacter) return false;
+  if (form > 0xFF) bytes += static_cast<char>(form >> 8);
+  bytes += static_cast<char>(form & 0xFF);
+  return true;
+}
+
 bool CodePage::FromUtf8(const std::string& utf8, std::string& bytes) const {
   std::string result;
   for (size_t at = 0; at < utf8.size();) {
     uint32_t codePoint = 0;
-    if (!NextCodePoint(utf8, at, codePoint) || codePoint >= kNoCharacter) return false;
-    const auto found = encoding_.find(static_cast<uint16_t>(codePoint));
-    if (found == encoding_.end()) return false;
-    result += found->second;
+    if (!NextCodePoint(utf8, at, codePoint) || !Encode(codePoint, result)) return false;
   }
   bytes = result;
   return true;
@@ -152,7 +159,8 @@ std::string CodePage::FirstUnwritable(const std::string& utf8) const {
     const size_t start = at;
     uint32_t codePoint = 0;
     if (!NextCodePoint(utf8, at, codePoint)) return "invalid UTF-8";
-    if (codePoint < kNoCharacter && encoding_.count(static_cast<uint16_t>(codePoint))) continue;
+    std::string form;
+    if (Encode(codePoint, form)) continue;
     char number[16];
     std::snprintf(number, sizeof(number), "U+%04X", static_cast<unsigned>(codePoint));
     return "'" + utf8.substr(start, at - start) + "' (" + number + ")";

@@ -2,8 +2,9 @@
 // code page's bytes exactly and back, and which bytes open the code page's two-byte characters.
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "code_page_tables.h"
 #include "format/name_rules.h"
@@ -40,8 +41,13 @@ class CodePage {
  private:
   explicit CodePage(const CodePageTable& table);
   uint16_t Decode(unsigned char first, unsigned char second) const;
+  // The bytes of `codePoint` in `bytes`, or false when the code page has no exact form for it.
+  bool Encode(uint32_t codePoint, std::string& bytes) const;
 
   const CodePageTable* table_;
   LeadBytes leadBytes_;
-  std::unordered_map<uint16_t, std::string> encoding_;  // code point to its bytes
+  // Code point to its bytes: one byte below 0x100, a lead and a trail byte above, kNoCharacter for
+  // none (no code page here has 0xFF as a lead byte). A flat table, since a name converts letter
+  // by letter and a map of the double-byte code pages took longer to build than a whole small pack.
+  std::vector<uint16_t> encoding_;
 };
