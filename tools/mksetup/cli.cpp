@@ -329,26 +329,88 @@ void ReportLeftOut(const FolderScan& scan, std::ostream& err) {
   for (const std::string& empty : scan.skippedEmpty) err << "  " << empty << "\n";
 }
 
-// The payload stream of a folder: scan, refusals, the data file, compression. Without a stub
-// (`payload`) no stub's limit applies.
-std::vector<uint8_t> MakePayload(const Options& options, const std::string& folder, std::ostream& err,
-                                 const std::optional<PeFormat>& stubFormat, size_t& fileCount, uint64_t& expandedSize) {
-  FolderScan scan = ScanFolder(folder, options.scan);
-  std::string launch = PayloadName(options.launch);
-  CheckPackable(folder, scan, launch, CodePageOf(options));
-  if (stubFormat) CheckFitsTheStub(folder, scan, *stubFormat);
-  CheckOutputOutsideFolder(options.output, folder, scan);
-  scan.problems.ThrowIfAny(folder);
-  ReportLeftOut(scan, err);
-  if (options.codePage) StoreNamesIn(*options.codePage, scan, launch);
-  ProgressBar bar(err, StderrIsTerminal());
-  const std::vector<uint8_t> merge = AssembleMergeFile(
-      scan.files, launch, [&](uint64_t done, uint64_t total) { bar.Show("reading    ", done, total); });
-  fileCount = scan.files.size();
-  expandedSize = merge.size();
-  return CompressParallel(
-      merge.data(), merge.size(), options.threads,
-      [&](uint64_t done, uint64_t total) { bar.Show("compressing", done, total); }, options.level);
+// The folder examined whole, with every refusal, before anything is written; the names then as the
+// payload stores them. Without a stub (`payload`) no stub's limit applies.
+struct ScannedFolder {
+  FolderScan scan;
+  std::string launch;
+};
+
+ScannedFolder ScanForPacking(const Options& options, const std::string& folder, std::ostream& err,
+                             const std::optional<PeFormat>& stubFormat) {
+  ScannedFolder result{ScanFolder(folder, options.scan), PayloadName(options.launch)};
+  CheckPackable(folder, result.scan, result.launch, CodePageOf(options));
+  if (stubFormat) CheckFitsTheStub(folder, result.scan, *stubFormat);
+  CheckOutputOutsideFolder(options.output, folder, result.scan);
+  result.scan.problems.ThrowIfAny(folder);
+  ReportLeftOut(result.scan, err);
+  if (options.codePage) StoreNamesIn(*options.codePage, result.scan, result.launch);
+  return result;
+}
+
+// The stub as it will carry the payload: read, branded, and laid out once with an empty payload,
+// so that a stub that cannot take one (signed, with an overlay, damaged) fails before the folder
+// is read, and the length of the program's bytes in front of the payload is known.
+struct PackingStub {
+  std::string path;
+  PeImage image;
+  ResourceTree resources;
+  size_t headSize = 0;
+};
+
+PackingStub StubForPacking(const Options& options, std::ostream& err) {
+  PackingStub stub;
+  stub.path = options.stub.empty() ? FindDefaultStub() : options.stub;
+  std::vector<uint8_t> bytes = ReadFileBytes(stub.path);
+  try {
+    ReadPeImage(bytes);
+  } catch (const PeError& error) {
+    throw ToolError(stub.path, std::string("cannot serve as the setup stub: ") + error.what());
+  }
+  bytes = BrandStubAsRequested(std::move(bytes), stub.path, options.branding, err);
+  try {
+    stub.image = ReadPeImage(std::move(bytes));
+    stub.resources = ReadResources(stub.image);
+    SetDeferredPayloadResource(stub.resources, 0);
+    stub.headSize = WritePeImageAroundPayload(stub.image, stub.resources).head.size();
+  } catch (const PeError& error) {
+    throw ToolError(stub.path, std::string("cannot take the payload: ") + error.what());
+  }
+  return stub;
+}
+
+// The output as the stream goes into it; for a program, the stream's words are summed on the way
+// for the checksum that the finished program carries.
+class OutputSink : public ByteSink {
+ public:
+  explicit OutputSink(ReplacementFile& file) : file_(file) {}
+  void Write(const uint8_t* data, size_t size) override {
+    file_.Write(data, size);
+    sum_.Add(data, size);
+  }
+  PeWordSum& sum() { return sum_; }
+
+ private:
+  ReplacementFile& file_;
+  PeWordSum sum_;
+};
+
+// The program's bytes around the payload, now that its size is known: the rest of the resource
+// section and what follows it, then the headers and everything in front, written over the
+// placeholder that kept their place.
+void CompleteProgram(PackingStub& stub, uint64_t streamSize, ReplacementFile& output, PeWordSum& streamSum) {
+  ImageAroundPayload parts;
+  try {
+    SetDeferredPayloadResource(stub.resources, streamSize);
+    parts = WritePeImageAroundPayload(stub.image, stub.resources);
+  } catch (const PeError& error) {
+    throw ToolError(stub.path, std::string("cannot take the payload: ") + error.what());
+  }
+  if (parts.head.size() != stub.headSize) throw std::logic_error("the program's headers changed size with the payload");
+  output.Write(parts.tail.data(), parts.tail.size());
+  streamSum.Add(parts.tail.data(), parts.tail.size());
+  SealChecksum(parts, streamSum);
+  output.WriteAt(0, parts.head.data(), parts.head.size());
 }
 
 int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool withStub) {
@@ -360,42 +422,38 @@ int RunPack(const std::vector<std::string>& arguments, std::ostream& out, std::o
   const std::string& folder = OneOperand(options, "the folder to pack (DIR)");
   if (options.output.empty()) throw UsageError("missing -o OUT");
 
-  std::string stubPath;
-  std::vector<uint8_t> stub;
+  std::optional<PackingStub> stub;
   std::optional<PeFormat> stubFormat;
   if (withStub) {
-    // The stub is read and checked first, so a wrong one fails before the long work.
-    stubPath = options.stub.empty() ? FindDefaultStub() : options.stub;
-    stub = ReadFileBytes(stubPath);
-    try {
-      stubFormat = ReadPeImage(stub).format;
-    } catch (const PeError& error) {
-      throw ToolError(stubPath, std::string("cannot serve as the setup stub: ") + error.what());
-    }
-    stub = BrandStubAsRequested(std::move(stub), stubPath, options.branding, err);
+    stub = StubForPacking(options, err);
+    stubFormat = stub->image.format;
   }
+  const ScannedFolder scanned = ScanForPacking(options, folder, err, stubFormat);
+  MergeFileSource merge(scanned.scan.files, scanned.launch);
 
-  size_t fileCount = 0;
-  uint64_t expandedSize = 0;
-  std::vector<uint8_t> stream;
-  try {
-    stream = MakePayload(options, folder, err, stubFormat, fileCount, expandedSize);
-  } catch (const std::bad_alloc&) {
-    throw ToolError(folder, "not enough memory to pack the folder");
+  // The payload streams from the folder's files through the compressor into the output file; a
+  // program's headers, which depend on the payload's size, are written last over a placeholder.
+  ReplacementFile output(options.output);
+  if (stub) {
+    const std::vector<uint8_t> placeholder(stub->headSize, 0);
+    output.Write(placeholder.data(), placeholder.size());
   }
-  const size_t streamSize = stream.size();
-  if (withStub) {
-    std::vector<uint8_t> program;
+  OutputSink sink(output);
+  uint64_t streamSize = 0;
+  {
+    ProgressBar bar(err, StderrIsTerminal());
     try {
-      program = AddPayloadResource(std::move(stub), std::move(stream));
-    } catch (const PeError& error) {
-      throw ToolError(stubPath, std::string("cannot take the payload: ") + error.what());
+      streamSize = CompressStream(
+          merge, sink, options.threads, [&](uint64_t done, uint64_t total) { bar.Show("packing", done, total); },
+          options.level);
+    } catch (const std::bad_alloc&) {
+      throw ToolError(folder, "not enough memory to pack the folder");
     }
-    ReplaceOutputFile(options.output, program);
-  } else {
-    ReplaceOutputFile(options.output, stream);
   }
-  out << options.output << ": " << fileCount << (fileCount == 1 ? " file, " : " files, ") << expandedSize
+  if (stub) CompleteProgram(*stub, streamSize, output, sink.sum());
+  output.Commit();
+  const size_t fileCount = scanned.scan.files.size();
+  out << options.output << ": " << fileCount << (fileCount == 1 ? " file, " : " files, ") << merge.Size()
       << " bytes, compressed to " << streamSize << " bytes\n";
   return 0;
 }

@@ -1,8 +1,9 @@
-// Whole-file reads and writes on the host, with failures as ToolError naming the file, and the
-// replacement of an output file that happens whole or not at all.
+// The host's files as the packer uses them, with failures as ToolError naming the file: whole
+// reads, the folder's files read front to back, and an output file that appears whole or not at all.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,15 +11,47 @@
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// Reads exactly `size` bytes of the file into `destination`; a file that is now shorter or longer
-// than that (changed since it was looked at) is an error. The file keeps its last-access time:
-// where the host cannot read without touching it, it is set back to `accessTime`, the time that
-// the folder scan recorded.
-void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size, const FileTime& accessTime);
+// One file of a folder being packed, read front to back in pieces. It must still have the `size`
+// that the folder scan saw: a file that is now shorter or longer has changed since, which is an
+// error. The file keeps its last-access time: where the host cannot read without touching it, it
+// is set back to `accessTime`, the time that the scan recorded.
+class PackedFileReader {
+ public:
+  PackedFileReader(const std::string& path, uint64_t size, const FileTime& accessTime);
+  ~PackedFileReader();
+  PackedFileReader(const PackedFileReader&) = delete;
+  PackedFileReader& operator=(const PackedFileReader&) = delete;
 
-// Writes `bytes` to a temporary file beside `path` and renames it over `path`. On any failure the
-// temporary file is removed and whatever was at `path` before stays untouched.
-void ReplaceOutputFile(const std::string& path, const std::vector<uint8_t>& bytes);
+  // The next `size` bytes, which the file must have.
+  void Read(uint8_t* destination, size_t size);
+  // After the last piece: the file must end here.
+  void Finish();
+
+ private:
+  struct Host;
+  std::unique_ptr<Host> host_;
+};
+
+// An output file written under a temporary name beside `path` and renamed over it by Commit, so
+// that whatever was at `path` stays untouched until the whole file is there. A file never
+// committed is removed again.
+class ReplacementFile {
+ public:
+  explicit ReplacementFile(const std::string& path);
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  // Appends at the end of what is written so far.
+  void Write(const uint8_t* data, size_t size);
+  // Overwrites bytes already written, leaving the end where it is.
+  void WriteAt(uint64_t offset, const uint8_t* data, size_t size);
+  void Commit();
+
+ private:
+  struct Host;
+  std::unique_ptr<Host> host_;
+};
 
 bool IsRegularFile(const std::string& path);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "host_files_posix.h"
@@ -65,37 +66,76 @@ int OpenKeepingAccessTime(const std::string& path) {
   return fd < 0 && errno == EPERM ? open(path.c_str(), flags) : fd;
 }
 
-void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size, const FileTime&) {
-  Descriptor file(OpenKeepingAccessTime(path));
-  if (OpenRegularFile(file, path) != size) throw ToolError(path, "the file changed while the folder was packed");
-  ReadAll(file, path, destination, size);
-  uint8_t extra;
-  if (read(file.get(), &extra, 1) > 0) throw ToolError(path, "the file changed while the folder was packed");
+struct PackedFileReader::Host {
+  std::string path;
+  Descriptor file;
+  uint64_t left;
+};
+
+PackedFileReader::PackedFileReader(const std::string& path, uint64_t size, const FileTime&)
+    : host_(new Host{path, Descriptor(OpenKeepingAccessTime(path)), size}) {
+  if (OpenRegularFile(host_->file, path) != size) throw ToolError(path, "the file changed while the folder was packed");
 }
 
-void ReplaceOutputFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+PackedFileReader::~PackedFileReader() = default;
+
+void PackedFileReader::Read(uint8_t* destination, size_t size) {
+  if (size > host_->left) throw ToolError(host_->path, "the file changed while the folder was packed");
+  ReadAll(host_->file, host_->path, destination, size);
+  host_->left -= size;
+}
+
+void PackedFileReader::Finish() {
+  uint8_t extra;
+  if (host_->left != 0 || read(host_->file.get(), &extra, 1) > 0) {
+    throw ToolError(host_->path, "the file changed while the folder was packed");
+  }
+}
+
+struct ReplacementFile::Host {
+  std::string path;
   std::string temporary;
-  int fd = -1;
-  for (unsigned attempt = 0; fd < 0; ++attempt) {
-    temporary = path + ".mksetup-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp";
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno != EEXIST || attempt == 100)) {
+  Descriptor file{-1};
+  bool committed = false;
+};
+
+ReplacementFile::ReplacementFile(const std::string& path) : host_(new Host) {
+  host_->path = path;
+  for (unsigned attempt = 0; host_->file.get() < 0; ++attempt) {
+    host_->temporary = path + ".mksetup-" + std::to_string(getpid()) + "-" + std::to_string(attempt) + ".tmp";
+    host_->file = Descriptor(open(host_->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (host_->file.get() < 0 && (errno != EEXIST || attempt == 100)) {
       throw ToolError(path, "cannot create a temporary file beside it: " + LastErrorText());
     }
   }
-  Descriptor file(fd);
-  std::string failure;
-  if (!WriteAll(file.get(), bytes.data(), bytes.size())) {
-    failure = "cannot write: " + LastErrorText();
-  } else if (!file.Close()) {
-    failure = "cannot write: " + LastErrorText();
-  } else if (rename(temporary.c_str(), path.c_str()) != 0) {
-    failure = "cannot replace: " + LastErrorText();
+}
+
+ReplacementFile::~ReplacementFile() {
+  if (host_->committed) return;
+  host_->file = Descriptor(-1);
+  unlink(host_->temporary.c_str());  // best effort: whatever stopped the writing is what gets reported
+}
+
+void ReplacementFile::Write(const uint8_t* data, size_t size) {
+  if (!WriteAll(host_->file.get(), data, size)) throw ToolError(host_->path, "cannot write: " + LastErrorText());
+}
+
+void ReplacementFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t written = pwrite(host_->file.get(), data + done, size - done, static_cast<off_t>(offset + done));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) throw ToolError(host_->path, "cannot write: " + LastErrorText());
+    done += static_cast<size_t>(written);
   }
-  if (!failure.empty()) {
-    unlink(temporary.c_str());  // best effort: the failure above is what gets reported
-    throw ToolError(path, failure);
+}
+
+void ReplacementFile::Commit() {
+  if (!host_->file.Close()) throw ToolError(host_->path, "cannot write: " + LastErrorText());
+  if (rename(host_->temporary.c_str(), host_->path.c_str()) != 0) {
+    throw ToolError(host_->path, "cannot replace: " + LastErrorText());
   }
+  host_->committed = true;
 }
 
 bool IsRegularFile(const std::string& path) {

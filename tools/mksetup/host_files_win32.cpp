@@ -25,6 +25,10 @@ class Handle {
   Handle& operator=(const Handle&) = delete;
   HANDLE get() const { return handle_; }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Reset(HANDLE handle) {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = handle;
+  }
   // Closes now, so that a failure to flush shows; the handle is gone either way.
   bool Close() {
     const BOOL closed = CloseHandle(handle_);
@@ -137,41 +141,87 @@ HANDLE OpenKeepingAccessTime(const std::string& path) {
 
 }  // namespace
 
-void ReadFileInto(const std::string& path, uint8_t* destination, uint64_t size, const FileTime& accessTime) {
-  Handle file(OpenKeepingAccessTime(path));
-  if (!file.valid()) throw ToolError(path, "cannot open: " + LastErrorText());
-  if (FileLength(file, path) != size) throw ToolError(path, "the file changed while the folder was packed");
-  ReadAll(file, path, destination, size);
-  // The system may or may not have moved the access time for this read; it goes back either way.
-  FILETIME access{accessTime.lowDateTime, accessTime.highDateTime};
-  SetFileTime(file.get(), nullptr, &access, nullptr);  // best effort: the contents are what counts
+struct PackedFileReader::Host {
+  std::string path;
+  Handle file;
+  uint64_t left;
+  FileTime accessTime;
+};
+
+PackedFileReader::PackedFileReader(const std::string& path, uint64_t size, const FileTime& accessTime)
+    : host_(new Host{path, Handle(OpenKeepingAccessTime(path)), size, accessTime}) {
+  if (!host_->file.valid()) throw ToolError(path, "cannot open: " + LastErrorText());
+  if (FileLength(host_->file, path) != size) throw ToolError(path, "the file changed while the folder was packed");
 }
 
-void ReplaceOutputFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const std::wstring target = WidePath(path);
+PackedFileReader::~PackedFileReader() = default;
+
+void PackedFileReader::Read(uint8_t* destination, size_t size) {
+  if (size > host_->left) throw ToolError(host_->path, "the file changed while the folder was packed");
+  ReadAll(host_->file, host_->path, destination, size);
+  host_->left -= size;
+}
+
+void PackedFileReader::Finish() {
+  uint8_t extra;
+  DWORD got = 0;
+  if (host_->left != 0 || (ReadFile(host_->file.get(), &extra, 1, &got, nullptr) && got > 0)) {
+    throw ToolError(host_->path, "the file changed while the folder was packed");
+  }
+  // The system may or may not have moved the access time for this read; it goes back either way.
+  FILETIME access{host_->accessTime.lowDateTime, host_->accessTime.highDateTime};
+  SetFileTime(host_->file.get(), nullptr, &access, nullptr);  // best effort: the contents are what counts
+}
+
+struct ReplacementFile::Host {
+  std::string path;
   std::wstring temporary;
+  Handle file{INVALID_HANDLE_VALUE};
+  bool committed = false;
+};
+
+ReplacementFile::ReplacementFile(const std::string& path) : host_(new Host) {
+  host_->path = path;
+  const std::wstring target = WidePath(path);
   HANDLE file = INVALID_HANDLE_VALUE;
   for (unsigned attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = target + L".mksetup-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt) + L".tmp";
-    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    host_->temporary =
+        target + L".mksetup-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt) + L".tmp";
+    file = CreateFileW(host_->temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || attempt == 100)) {
       throw ToolError(path, "cannot create a temporary file beside it: " + LastErrorText());
     }
   }
-  Handle owned(file);
-  std::string failure;
-  if (!WriteAll(owned.get(), bytes.data(), bytes.size())) {
-    failure = "cannot write: " + LastErrorText();
-  } else if (!owned.Close()) {
-    failure = "cannot write: " + LastErrorText();
-  } else if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    failure = "cannot replace: " + LastErrorText();
+  host_->file.Reset(file);
+}
+
+ReplacementFile::~ReplacementFile() {
+  if (host_->committed) return;
+  if (host_->file.valid()) host_->file.Close();
+  DeleteFileW(host_->temporary.c_str());  // best effort: whatever stopped the writing is what gets reported
+}
+
+void ReplacementFile::Write(const uint8_t* data, size_t size) {
+  if (!WriteAll(host_->file.get(), data, size)) throw ToolError(host_->path, "cannot write: " + LastErrorText());
+}
+
+void ReplacementFile::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+  LARGE_INTEGER at, end, zero;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(host_->file.get(), zero, &end, FILE_CURRENT) ||
+      !SetFilePointerEx(host_->file.get(), at, nullptr, FILE_BEGIN) || !WriteAll(host_->file.get(), data, size) ||
+      !SetFilePointerEx(host_->file.get(), end, nullptr, FILE_BEGIN)) {
+    throw ToolError(host_->path, "cannot write: " + LastErrorText());
   }
-  if (!failure.empty()) {
-    if (owned.valid()) owned.Close();
-    DeleteFileW(temporary.c_str());  // best effort: the failure above is what gets reported
-    throw ToolError(path, failure);
+}
+
+void ReplacementFile::Commit() {
+  if (!host_->file.Close()) throw ToolError(host_->path, "cannot write: " + LastErrorText());
+  if (!MoveFileExW(host_->temporary.c_str(), WidePath(host_->path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    throw ToolError(host_->path, "cannot replace: " + LastErrorText());
   }
+  host_->committed = true;
 }
 
 bool IsRegularFile(const std::string& path) {

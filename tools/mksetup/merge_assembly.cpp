@@ -1,5 +1,9 @@
 #include "merge_assembly.h"
 
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
 #include "format/payload_writer.h"
 #include "host_files.h"
 #include "name_problems.h"
@@ -89,21 +93,49 @@ void StoreNamesIn(const CodePage& codePage, FolderScan& scan, std::string& launc
   codePage.FromUtf8(launchName, launchName);
 }
 
-std::vector<uint8_t> AssembleMergeFile(const std::vector<SourceFile>& files, const std::string& launchName,
-                                       const ReadProgress& progress) {
-  const uint64_t length = FolderMergeFileLength(files);
-  std::vector<uint8_t> merge(static_cast<size_t>(length), 0);
-  WriteMergeFileHeader(&merge[0], static_cast<uint32_t>(files.size()), launchName);
-
-  size_t dataOffset = static_cast<size_t>(DataRegionOffset(files.size()));
-  const uint64_t dataStart = dataOffset;
+MergeFileSource::MergeFileSource(const std::vector<SourceFile>& files, const std::string& launchName)
+    : files_(files), length_(FolderMergeFileLength(files)) {
+  table_.assign(static_cast<size_t>(DataRegionOffset(files.size())), 0);
+  WriteMergeFileHeader(&table_[0], static_cast<uint32_t>(files.size()), launchName);
   for (size_t i = 0; i < files.size(); ++i) {
     const SourceFile& file = files[i];
-    WriteMergeFileEntry(&merge[kHeaderSize + kEntrySize * i], static_cast<uint32_t>(i), file.creationTime,
+    WriteMergeFileEntry(&table_[kHeaderSize + kEntrySize * i], static_cast<uint32_t>(i), file.creationTime,
                         file.lastAccessTime, file.lastWriteTime, static_cast<uint32_t>(file.size), file.relativePath);
-    ReadFileInto(file.hostPath, &merge[dataOffset], file.size, file.lastAccessTime);
-    dataOffset += static_cast<size_t>(file.size);
-    if (progress) progress(dataOffset - dataStart, length - dataStart);
   }
-  return merge;
+}
+
+MergeFileSource::~MergeFileSource() = default;
+
+void MergeFileSource::Read(uint8_t* destination, size_t size) {
+  while (size > 0) {
+    size_t step;
+    if (tableRead_ < table_.size()) {
+      step = std::min(size, table_.size() - tableRead_);
+      std::memcpy(destination, table_.data() + tableRead_, step);
+      tableRead_ += step;
+    } else {
+      step = ReadFromFiles(destination, size);
+    }
+    destination += step;
+    size -= step;
+  }
+}
+
+size_t MergeFileSource::ReadFromFiles(uint8_t* destination, size_t size) {
+  // Empty files are refused before packing, so every file yields at least one byte.
+  if (!reader_) {
+    if (nextFile_ >= files_.size()) throw std::logic_error("read past the end of the data file");
+    const SourceFile& file = files_[nextFile_];
+    reader_.reset(new PackedFileReader(file.hostPath, file.size, file.lastAccessTime));
+    fileLeft_ = file.size;
+  }
+  const size_t step = static_cast<size_t>(std::min<uint64_t>(size, fileLeft_));
+  reader_->Read(destination, step);
+  fileLeft_ -= step;
+  if (fileLeft_ == 0) {
+    reader_->Finish();
+    reader_.reset();
+    ++nextFile_;
+  }
+  return step;
 }

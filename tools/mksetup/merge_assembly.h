@@ -1,14 +1,16 @@
 // From a scanned folder to the merge data file: the packer's refusals (everything the setup
-// program could not carry or unpack faithfully), then the file itself, written in one block.
+// program could not carry or unpack faithfully), then the file itself, streamed from the folder.
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "byte_stream.h"
 #include "code_pages.h"
 #include "folder_scan.h"
+#include "host_files.h"
 
 // The launch name as the payload stores it: forward slashes typed by the user become backslashes.
 std::string PayloadName(const std::string& typed);
@@ -24,9 +26,25 @@ void CheckPackable(const std::string& folder, FolderScan& scan, const std::strin
 // Turns the checked UTF-8 names of the files and the launch name into the bytes of `codePage`.
 void StoreNamesIn(const CodePage& codePage, FolderScan& scan, std::string& launchName);
 
-// Called after each file is read: bytes read so far, and in all.
-using ReadProgress = std::function<void(uint64_t done, uint64_t total)>;
+// The merge data file of `files` (already checked) as a stream: the header and entry table come
+// from memory, each file's contents from the file itself when the stream reaches it, so only one
+// file is open at a time and none is held whole. `files` must outlive the source.
+class MergeFileSource : public ByteSource {
+ public:
+  MergeFileSource(const std::vector<SourceFile>& files, const std::string& launchName);
+  ~MergeFileSource() override;
 
-// The merge data file of `files` (already checked), each file's contents read straight into place.
-std::vector<uint8_t> AssembleMergeFile(const std::vector<SourceFile>& files, const std::string& launchName,
-                                       const ReadProgress& progress = nullptr);
+  uint64_t Size() const override { return length_; }
+  void Read(uint8_t* destination, size_t size) override;
+
+ private:
+  size_t ReadFromFiles(uint8_t* destination, size_t size);
+
+  const std::vector<SourceFile>& files_;
+  uint64_t length_;
+  std::vector<uint8_t> table_;
+  size_t tableRead_ = 0;
+  size_t nextFile_ = 0;
+  std::unique_ptr<PackedFileReader> reader_;
+  uint64_t fileLeft_ = 0;
+};

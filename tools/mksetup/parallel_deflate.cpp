@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <stdexcept>
 
@@ -156,28 +157,23 @@ bool EncodeChunk(const uint8_t* data, size_t begin, size_t length, bool lastChun
   return ok;
 }
 
-void CompressChunk(const uint8_t* data, size_t size, size_t index, int level, Chunk& chunk) {
-  const size_t begin = index * kDeflateChunkSize;
-  const size_t length = std::min(kDeflateChunkSize, size - begin);
+// One chunk of `data`: `length` bytes from `begin`, with whatever lies before `begin` (up to a
+// window) as its dictionary. `last` ends the stream.
+void CompressChunk(const uint8_t* data, size_t begin, size_t length, bool last, int level, Chunk& chunk) {
+  chunk.bytes.clear();
+  chunk.failed = chunk.outOfMemory = false;
   try {
     chunk.adler = adler32(1, data + begin, static_cast<uInt>(length));
     if (length == 0) {
       // An empty input still needs one final block to end the stream.
       StoreSegment(data, Segment{0, 0, true}, true, chunk.bytes);
-    } else if (!EncodeChunk(data, begin, length, begin + length == size, level, chunk)) {
+    } else if (!EncodeChunk(data, begin, length, last, level, chunk)) {
       chunk.failed = true;
     }
   } catch (const std::bad_alloc&) {
     chunk.failed = true;
     chunk.outOfMemory = true;
   }
-}
-
-void AppendBigEndian32(std::vector<uint8_t>& out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value >> 24));
-  out.push_back(static_cast<uint8_t>(value >> 16));
-  out.push_back(static_cast<uint8_t>(value >> 8));
-  out.push_back(static_cast<uint8_t>(value));
 }
 
 }  // namespace
@@ -189,41 +185,141 @@ uint8_t ZlibHeaderFlags(int level) {
   return static_cast<uint8_t>(flags + (31 - (kCmf * 256 + flags) % 31));
 }
 
+namespace {
+
+// A run of consecutive chunks read together: the window before it, then its own bytes.
+struct Batch {
+  std::vector<uint8_t> input;
+  size_t window = 0;
+  uint64_t begin = 0;  // where its own bytes begin in the whole input
+  size_t length = 0;
+  std::vector<Chunk> chunks;
+
+  uint64_t end() const { return begin + length; }
+};
+
+// Two batches take turns: while every thread compresses one, worker 0 first writes out the other,
+// compressed in the turn before, and then reads the next bytes into it. Reading and writing thus
+// overlap the compression, and the input held never exceeds two batches.
+class StreamCompressor {
+ public:
+  StreamCompressor(ByteSource& source, ByteSink& sink, unsigned threads, const DeflateProgress& progress, int level)
+      : source_(source), sink_(sink), progress_(progress), level_(level), size_(source.Size()) {
+    const uint64_t chunkCount = size_ == 0 ? 1 : (size_ + kDeflateChunkSize - 1) / kDeflateChunkSize;
+    if (threads == 0) threads = HardwareThreadCount();
+    threads_ = static_cast<unsigned>(std::min<uint64_t>(threads, chunkCount));
+    batchCapacity_ = kDeflateChunksPerThread * threads_ * kDeflateChunkSize;
+  }
+
+  uint64_t Run() {
+    // CMF 0x78: deflate with a 32 KiB window; FLG: the level, no dictionary, the check bits.
+    const uint8_t header[2] = {0x78, ZlibHeaderFlags(level_)};
+    Write(header, sizeof(header));
+    Batch* compressing = &batches_[0];
+    Batch* other = &batches_[1];
+    Fill(*compressing, nullptr);
+    bool otherHoldsOutput = false;
+    for (;;) {
+      const bool more = compressing->end() < size_;
+      CompressWhileStreaming(*compressing, otherHoldsOutput ? other : nullptr, more ? other : nullptr);
+      if (!more) break;
+      std::swap(compressing, other);
+      otherHoldsOutput = true;
+    }
+    Drain(*compressing);
+    const uint8_t trailer[4] = {static_cast<uint8_t>(adler_ >> 24), static_cast<uint8_t>(adler_ >> 16),
+                                static_cast<uint8_t>(adler_ >> 8), static_cast<uint8_t>(adler_)};
+    Write(trailer, sizeof(trailer));
+    return written_;
+  }
+
+ private:
+  void Write(const uint8_t* data, size_t size) {
+    sink_.Write(data, size);
+    written_ += size;
+  }
+
+  // Reads the bytes after `previous` (or the first ones) into `batch`, with the window before them.
+  void Fill(Batch& batch, const Batch* previous) {
+    batch.window = previous ? std::min(kWindowSize, previous->window + previous->length) : 0;
+    batch.begin = previous ? previous->end() : 0;
+    batch.length = static_cast<size_t>(std::min<uint64_t>(batchCapacity_, size_ - batch.begin));
+    batch.input.resize(batch.window + batch.length);
+    if (previous) {
+      std::memcpy(batch.input.data(), previous->input.data() + previous->input.size() - batch.window, batch.window);
+    }
+    source_.Read(batch.input.data() + batch.window, batch.length);
+    const size_t chunkCount = batch.length == 0 ? 1 : (batch.length + kDeflateChunkSize - 1) / kDeflateChunkSize;
+    batch.chunks.resize(chunkCount);
+  }
+
+  // Writes the chunks of a compressed batch in order and adds them to the checksum.
+  void Drain(Batch& batch) {
+    for (size_t index = 0; index < batch.chunks.size(); ++index) {
+      const Chunk& chunk = batch.chunks[index];
+      Write(chunk.bytes.data(), chunk.bytes.size());
+      adler_ = adler32_combine(adler_, chunk.adler, static_cast<z_off_t>(ChunkLength(batch, index)));
+    }
+  }
+
+  static size_t ChunkLength(const Batch& batch, size_t index) {
+    return std::min(kDeflateChunkSize, batch.length - index * kDeflateChunkSize);
+  }
+
+  void CompressWhileStreaming(Batch& batch, Batch* toDrain, Batch* toFill) {
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::exception_ptr streamFailure;
+    RunOnThreads(threads_, [&](unsigned worker) {
+      if (worker == 0 && (toDrain || toFill)) {
+        try {
+          if (toDrain) Drain(*toDrain);
+          if (toFill) Fill(*toFill, &batch);
+        } catch (...) {
+          streamFailure = std::current_exception();
+          stop = true;
+        }
+      }
+      for (size_t index = next++; !stop && index < batch.chunks.size(); index = next++) {
+        const size_t offset = index * kDeflateChunkSize;
+        const size_t length = ChunkLength(batch, index);
+        CompressChunk(batch.input.data(), batch.window + offset, length, batch.begin + offset + length == size_,
+                      level_, batch.chunks[index]);
+        const uint64_t finished = compressed_ += length;
+        if (worker == 0 && progress_) progress_(finished, size_);
+      }
+    });
+    if (streamFailure) std::rethrow_exception(streamFailure);
+    for (const Chunk& chunk : batch.chunks) {
+      if (chunk.outOfMemory) throw std::bad_alloc();
+      if (chunk.failed) throw std::runtime_error("zlib failed to compress the data");
+    }
+  }
+
+  ByteSource& source_;
+  ByteSink& sink_;
+  const DeflateProgress& progress_;
+  int level_;
+  uint64_t size_;
+  unsigned threads_;
+  size_t batchCapacity_;
+  Batch batches_[2];
+  std::atomic<uint64_t> compressed_{0};
+  uLong adler_ = 1;
+  uint64_t written_ = 0;
+};
+
+}  // namespace
+
+uint64_t CompressStream(ByteSource& source, ByteSink& sink, unsigned threads, const DeflateProgress& progress, int level) {
+  return StreamCompressor(source, sink, threads, progress, level).Run();
+}
+
 std::vector<uint8_t> CompressParallel(const uint8_t* data, size_t size, unsigned threads,
                                       const DeflateProgress& progress, int level) {
-  const size_t chunkCount = size == 0 ? 1 : (size + kDeflateChunkSize - 1) / kDeflateChunkSize;
-  std::vector<Chunk> chunks(chunkCount);
-  if (threads == 0) threads = HardwareThreadCount();
-  threads = static_cast<unsigned>(std::min<size_t>(threads, chunkCount));
-
-  std::atomic<size_t> next{0};
-  std::atomic<uint64_t> done{0};
-  RunOnThreads(threads, [&](unsigned worker) {
-    for (size_t index = next++; index < chunkCount; index = next++) {
-      CompressChunk(data, size, index, level, chunks[index]);
-      const uint64_t finished = done += std::min(kDeflateChunkSize, size - index * kDeflateChunkSize);
-      if (worker == 0 && progress) progress(finished, size);
-    }
-  });
-
-  size_t total = 2 + 4;
-  for (const Chunk& chunk : chunks) {
-    if (chunk.outOfMemory) throw std::bad_alloc();
-    if (chunk.failed) throw std::runtime_error("zlib failed to compress the data");
-    total += chunk.bytes.size();
-  }
-
-  // CMF 0x78: deflate with a 32 KiB window; FLG: the level, no dictionary, the check bits.
-  std::vector<uint8_t> stream{0x78, ZlibHeaderFlags(level)};
-  stream.reserve(total);
-  uLong adler = 1;
-  for (size_t index = 0; index < chunkCount; ++index) {
-    const Chunk& chunk = chunks[index];
-    stream.insert(stream.end(), chunk.bytes.begin(), chunk.bytes.end());
-    const size_t length = std::min(kDeflateChunkSize, size - index * kDeflateChunkSize);
-    adler = index == 0 ? chunk.adler : adler32_combine(adler, chunk.adler, static_cast<z_off_t>(length));
-    std::vector<uint8_t>().swap(chunks[index].bytes);
-  }
-  AppendBigEndian32(stream, static_cast<uint32_t>(adler));
+  MemorySource source(data, size);
+  std::vector<uint8_t> stream;
+  VectorSink sink(stream);
+  CompressStream(source, sink, threads, progress, level);
   return stream;
 }

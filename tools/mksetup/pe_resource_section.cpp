@@ -49,6 +49,7 @@ struct SectionLayout {
   uint64_t dataEntries = 0;                   // the first of one per language, names in order
   StringOffsets strings;
   std::vector<uint64_t> dataOffsets;          // one per language
+  uint64_t deferredData = 0;                  // where a deferred leaf's data begins, if there is one
   uint64_t size = 0;
 };
 
@@ -84,17 +85,32 @@ uint64_t LayOutStrings(const ResourceTree& tree, SectionLayout& layout, uint64_t
   return cursor;
 }
 
+// The data in leaf order, except that a deferred leaf's goes behind all the others, so that every
+// byte in memory can be written before it.
 uint64_t LayOutData(const ResourceTree& tree, SectionLayout& layout, uint64_t cursor) {
+  const ResourceData* deferred = nullptr;
+  size_t deferredLeaf = 0;
   for (const auto& type : tree) {
     for (const auto& name : type.second) {
       for (const auto& language : name.second) {
+        if (language.second.deferred) {
+          Require(deferred == nullptr, "the resource tree has more than one deferred leaf");
+          deferred = &language.second;
+          deferredLeaf = layout.dataOffsets.size();
+          layout.dataOffsets.push_back(0);
+          continue;
+        }
         cursor = AlignUp(cursor, kResourceDataAlignment);
         layout.dataOffsets.push_back(cursor);
         cursor += language.second.bytes.size();
       }
     }
   }
-  return cursor;
+  if (!deferred) return cursor;
+  cursor = AlignUp(cursor, kResourceDataAlignment);
+  layout.deferredData = cursor;
+  layout.dataOffsets[deferredLeaf] = cursor;
+  return cursor + deferred->deferredSize;
 }
 
 SectionLayout LayOutSection(const ResourceTree& tree, uint32_t sectionRva) {
@@ -130,7 +146,9 @@ void WriteLeaves(std::vector<uint8_t>& out, const ResourceTree& tree, const Sect
         const uint64_t entry = layout.dataEntries + kDataEntrySize * leaf;
         const uint64_t data = layout.dataOffsets[leaf];
         Write32(out, entry + kDataEntryRvaOffset, static_cast<uint32_t>(sectionRva + data));
-        Write32(out, entry + kDataEntrySizeOffset, static_cast<uint32_t>(language.second.bytes.size()));
+        const uint64_t size = language.second.deferred ? language.second.deferredSize : language.second.bytes.size();
+        Require(size <= kMaxUint32, "a resource is 4 GiB or larger");
+        Write32(out, entry + kDataEntrySizeOffset, static_cast<uint32_t>(size));
         Write32(out, entry + kDataEntryCodePageOffset, language.second.codePage);
         std::copy(language.second.bytes.begin(), language.second.bytes.end(), out.begin() + data);
         ++leaf;
@@ -152,7 +170,7 @@ void WriteStrings(std::vector<uint8_t>& out, const StringOffsets& strings) {
 // entries, the length-prefixed UTF-16 names, then the data, each piece on an 8-byte boundary.
 std::vector<uint8_t> SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva) {
   const SectionLayout layout = LayOutSection(tree, sectionRva);
-  std::vector<uint8_t> out(layout.size, 0);
+  std::vector<uint8_t> out(layout.deferredData != 0 ? layout.deferredData : layout.size, 0);
   WriteTypeAndNameDirectories(out, tree, layout);
   WriteLeaves(out, tree, layout, sectionRva);
   WriteStrings(out, layout.strings);

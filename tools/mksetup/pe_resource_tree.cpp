@@ -168,7 +168,7 @@ bool operator==(const ResourceName& a, const ResourceName& b) {
 bool operator!=(const ResourceName& a, const ResourceName& b) { return !(a == b); }
 
 bool operator==(const ResourceData& a, const ResourceData& b) {
-  return a.codePage == b.codePage && a.bytes == b.bytes;
+  return a.codePage == b.codePage && a.bytes == b.bytes && a.deferred == b.deferred && a.deferredSize == b.deferredSize;
 }
 
 ResourceTree ReadResources(const PeImage& image) {
@@ -200,3 +200,10 @@ void SetPayloadResource(ResourceTree& tree, std::vector<uint8_t> payload) {
   SetResource(tree, type, name, ResourceName::Id(kPayloadLanguage), ResourceData{kPayloadCodePage, std::move(payload)});
 }
 
+void SetDeferredPayloadResource(ResourceTree& tree, uint64_t size) {
+  SetPayloadResource(tree, std::vector<uint8_t>());
+  ResourceData& payload = tree[ResourceName::Ascii(kPayloadResourceType)][ResourceName::Id(kPayloadResourceId)]
+                              [ResourceName::Id(kPayloadLanguage)];
+  payload.deferred = true;
+  payload.deferredSize = size;
+}

@@ -35,6 +35,10 @@ bool operator!=(const ResourceName& a, const ResourceName& b);
 struct ResourceData {
   uint32_t codePage = 0;
   std::vector<uint8_t> bytes;
+  // A leaf whose `deferredSize` bytes are not in memory: they come after the section's other
+  // bytes, written by whoever holds them. A tree has at most one.
+  bool deferred = false;
+  uint64_t deferredSize = 0;
 };
 
 bool operator==(const ResourceData& a, const ResourceData& b);
@@ -57,6 +61,11 @@ void SetResource(ResourceTree& tree, const ResourceName& type, const ResourceNam
 // Makes `payload` the one payload resource: an existing SETUP/2000 goes away in every language.
 void SetPayloadResource(ResourceTree& tree, std::vector<uint8_t> payload);
 
+// Makes a payload of `size` bytes, written later, the one payload resource, as SetPayloadResource.
+void SetDeferredPayloadResource(ResourceTree& tree, uint64_t size);
+
 // The bytes of a resource section holding `tree` that is loaded at `sectionRva`, in the order
-// linkers lay it out. Throws PeError for a tree too large for the format's fields.
+// linkers lay it out. A deferred leaf's data goes last, directly after the returned bytes, so the
+// section's length is theirs plus its size. Throws PeError for a tree too large for the format's
+// fields or with more than one deferred leaf.
 std::vector<uint8_t> SerializeResourceTree(const ResourceTree& tree, uint32_t sectionRva);

@@ -135,21 +135,38 @@ NewImageSizes MeasureNewImage(const PeImage& image, const SectionPlacement& plac
   return sizes;
 }
 
-std::vector<uint8_t> AssembleFile(const PeImage& image, const SectionPlacement& place, const NewImageSizes& sizes,
-                                  const std::vector<uint8_t>& section) {
-  std::vector<uint8_t> out;
-  out.reserve(place.rawPointer + sizes.rawSize + sizes.symbols);
-  out.insert(out.end(), image.bytes.begin(), image.bytes.begin() + place.keptBytes);
-  out.resize(place.rawPointer, 0);
-  out.insert(out.end(), section.begin(), section.end());
-  out.resize(place.rawPointer + sizes.rawSize, 0);
-  const auto symbols = image.bytes.begin() + image.sectionDataEnd;
-  out.insert(out.end(), symbols, symbols + sizes.symbols);
-  return out;
+// The kept bytes of the old file, the padding up to the section and the section's bytes in
+// memory; the rest of the section follows them.
+std::vector<uint8_t> AssembleHead(const PeImage& image, const SectionPlacement& place, const std::vector<uint8_t>& section) {
+  std::vector<uint8_t> head;
+  head.reserve(place.rawPointer + section.size());
+  head.insert(head.end(), image.bytes.begin(), image.bytes.begin() + place.keptBytes);
+  head.resize(place.rawPointer, 0);
+  head.insert(head.end(), section.begin(), section.end());
+  return head;
 }
 
-// The section table entry, the resource directory, SizeOfImage, SizeOfInitializedData, the symbol
-// table's pointer and last the checksum, which covers all of them.
+// The section's padding up to its aligned size, then the symbol table that moves behind it.
+std::vector<uint8_t> AssembleTail(const PeImage& image, const NewImageSizes& sizes, uint64_t sectionSize) {
+  std::vector<uint8_t> tail(sizes.rawSize - sectionSize, 0);
+  const auto symbols = image.bytes.begin() + image.sectionDataEnd;
+  tail.insert(tail.end(), symbols, symbols + sizes.symbols);
+  return tail;
+}
+
+const ResourceData* DeferredLeaf(const ResourceTree& tree) {
+  for (const auto& type : tree) {
+    for (const auto& name : type.second) {
+      for (const auto& language : name.second) {
+        if (language.second.deferred) return &language.second;
+      }
+    }
+  }
+  return nullptr;
+}
+
+// The section table entry, the resource directory, SizeOfImage, SizeOfInitializedData and the symbol
+// table's pointer. The checksum, which covers the whole file, is left zero for the caller.
 void FixHeaders(std::vector<uint8_t>& out, const PeImage& image, const SectionPlacement& place,
                 const NewImageSizes& sizes, uint64_t sectionSize) {
   uint64_t header;
@@ -173,25 +190,52 @@ void FixHeaders(std::vector<uint8_t>& out, const PeImage& image, const SectionPl
     Write32(out, image.coffHeaderOffset + kCoffPointerToSymbolTableOffset,
             static_cast<uint32_t>(place.rawPointer + sizes.rawSize));
   }
-  const uint64_t checksum = ChecksumOffset(image);
-  Write32(out, checksum, ComputePeChecksum(out.data(), out.size(), checksum));
+  Write32(out, ChecksumOffset(image), 0);
 }
 
 }  // namespace
 
-std::vector<uint8_t> WritePeImage(const PeImage& image, const ResourceTree& tree) {
+ImageAroundPayload WritePeImageAroundPayload(const PeImage& image, const ResourceTree& tree) {
   RefuseUnwritableImage(image);
   const SectionPlacement place = PlaceResourceSection(image);
   const std::vector<uint8_t> section = SerializeResourceTree(tree, static_cast<uint32_t>(place.virtualAddress));
-  const NewImageSizes sizes = MeasureNewImage(image, place, section.size());
-  std::vector<uint8_t> out = AssembleFile(image, place, sizes, section);
-  FixHeaders(out, image, place, sizes, section.size());
+  const ResourceData* deferred = DeferredLeaf(tree);
+  const uint64_t sectionSize = section.size() + (deferred ? deferred->deferredSize : 0);
+  const NewImageSizes sizes = MeasureNewImage(image, place, sectionSize);
+  ImageAroundPayload parts;
+  parts.head = AssembleHead(image, place, section);
+  FixHeaders(parts.head, image, place, sizes, sectionSize);
+  parts.tail = AssembleTail(image, sizes, sectionSize);
+  parts.checksumOffset = ChecksumOffset(image);
+  Require(!deferred || parts.head.size() % 2 == 0, "the resource section would begin at an odd offset in the file");
+  return parts;
+}
+
+void SealChecksum(ImageAroundPayload& parts, const PeWordSum& payloadAndTail) {
+  PeWordSum head;
+  head.Add(parts.head.data(), parts.head.size());
+  Write32(parts.head, parts.checksumOffset, head.ChecksumFollowedBy(payloadAndTail));
+}
+
+std::vector<uint8_t> WritePeImage(const PeImage& image, const ResourceTree& tree) {
+  ImageAroundPayload parts = WritePeImageAroundPayload(image, tree);
+  std::vector<uint8_t> out = std::move(parts.head);
+  out.insert(out.end(), parts.tail.begin(), parts.tail.end());
+  Write32(out, parts.checksumOffset, ComputePeChecksum(out.data(), out.size(), parts.checksumOffset));
   return out;
 }
 
 std::vector<uint8_t> AddPayloadResource(std::vector<uint8_t> stub, std::vector<uint8_t> payload) {
   const PeImage image = ReadPeImage(std::move(stub));
   ResourceTree tree = ReadResources(image);
-  SetPayloadResource(tree, std::move(payload));
-  return WritePeImage(image, tree);
+  SetDeferredPayloadResource(tree, payload.size());
+  ImageAroundPayload parts = WritePeImageAroundPayload(image, tree);
+  PeWordSum rest;
+  rest.Add(payload.data(), payload.size());
+  rest.Add(parts.tail.data(), parts.tail.size());
+  SealChecksum(parts, rest);
+  std::vector<uint8_t> out = std::move(parts.head);
+  out.insert(out.end(), payload.begin(), payload.end());
+  out.insert(out.end(), parts.tail.begin(), parts.tail.end());
+  return out;
 }

@@ -20,7 +20,22 @@
 // the sections (an overlay, which whoever appended it reads at a fixed place, or a certificate
 // table, whose signature the change would break) make the image unusable here, and so does a
 // header area without room for one more section header. Throws PeError for those.
+// `tree` has no deferred leaf.
 std::vector<uint8_t> WritePeImage(const PeImage& image, const ResourceTree& tree);
 
-// Reads `stub`, adds or replaces its payload resource and returns the new image.
+// A copy of an image as WritePeImage makes it, for a tree whose deferred leaf (the payload) is
+// written by the caller between `head` and `tail`: the file is head, the leaf's bytes, tail. The
+// headers in `head` already count the leaf; its CheckSum is zero until SealChecksum.
+struct ImageAroundPayload {
+  std::vector<uint8_t> head;  // of even length, so the leaf's words can be summed apart
+  std::vector<uint8_t> tail;
+  uint32_t checksumOffset = 0;
+};
+ImageAroundPayload WritePeImageAroundPayload(const PeImage& image, const ResourceTree& tree);
+
+// Writes the CheckSum into `parts.head`, given the sum of the leaf's bytes followed by the tail.
+void SealChecksum(ImageAroundPayload& parts, const PeWordSum& payloadAndTail);
+
+// Reads `stub`, adds or replaces its payload resource and returns the new image, laid out as the
+// packer streams it: the payload's data last in the resource section.
 std::vector<uint8_t> AddPayloadResource(std::vector<uint8_t> stub, std::vector<uint8_t> payload);
