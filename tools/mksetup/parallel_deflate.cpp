@@ -21,10 +21,6 @@ constexpr size_t kFlushSlack = 16;
 // folder of mixed files, large enough for a byte histogram to tell noise from structure.
 constexpr size_t kProbeSize = 65536;
 constexpr size_t kMatchHashBits = 14;
-constexpr int kGoodLength = 32;
-constexpr int kMaxLazy = 258;
-constexpr int kNiceLength = 258;
-constexpr int kMaxChain = 1024;
 
 // A stretch of a chunk that is either deflated or stored as it is.
 struct Segment {
@@ -94,12 +90,6 @@ std::vector<Segment> PlanSegments(const uint8_t* data, size_t begin, size_t leng
 bool DeflateSegment(z_stream& stream, int level, const uint8_t* data, const Segment& segment, bool last,
                     std::vector<uint8_t>& out) {
   if (deflateReset(&stream) != Z_OK) return false;
-  // Level 9 with a quarter of its hash chain: a third less time for 0.05 % more output on text.
-  // A reset restores the level's own parameters, so this follows every one. Lower levels keep
-  // zlib's own parameters, which is what asking for them means.
-  if (level == kDefaultDeflateLevel && deflateTune(&stream, kGoodLength, kMaxLazy, kNiceLength, kMaxChain) != Z_OK) {
-    return false;
-  }
   if (segment.begin > 0) {
     const size_t dictionary = std::min(segment.begin, kWindowSize);
     if (deflateSetDictionary(&stream, data + segment.begin - dictionary, static_cast<uInt>(dictionary)) != Z_OK) {
