@@ -55,7 +55,7 @@ nice cmake --build "$native" --target mksetup -j2 >"$native.build.log" 2>&1 ||
 
 # The tree depends only on the seed, the size and the generator, so an unchanged triple is kept.
 stamp="$seed $mib $(md5sum <bench/large_tree.py)"
-if [ "$(cat "$root/tree.stamp" 2>/dev/null)" != "$stamp" ] || [ ! -f "$cat_file" ]; then
+if [ "$(cat "$root/tree.stamp" 2>/dev/null)" != "$stamp" ] || [ ! -d "$tree" ] || [ ! -f "$cat_file" ]; then
   step "generating the $mib MiB tree from seed $seed"
   rm -rf "$tree" "$cat_file" "$root/tree.stamp"
   python3 bench/large_tree.py "$seed" "$mib" "$tree" >"$root/tree.txt"
