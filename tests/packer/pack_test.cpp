@@ -3,10 +3,15 @@
 
 #include <algorithm>
 
+#include "folder_scan.h"
 #include "format/payload_writer.h"
+#include "host_files.h"
+#include "merge_assembly.h"
+#include "parallel_deflate.h"
 #include "payload_source.h"
 #include "progress_bar.h"
 #include "packer_test_support.h"
+#include "tool_error.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -14,6 +19,15 @@
 #endif
 
 namespace {
+
+class FileSink : public ByteSink {
+ public:
+  explicit FileSink(ReplacementFile& file) : file_(file) {}
+  void Write(const uint8_t* data, size_t size) override { file_.Write(data, size); }
+
+ private:
+  ReplacementFile& file_;
+};
 
 // 2021-03-04T05:06:07.1234567Z and 2019-11-12T13:14:15.9876543Z.
 const uint64_t kWriteTime = FileTimeOf(1614834367, 123456700);
@@ -244,6 +258,35 @@ TEST_F(PackTest, AnEarlierOutputInsideTheFolderIsNotPackedIntoTheNewOne) {
                                            "elsewhere, or leave it out with --exclude PATTERN",
                                       {Path("in/setup.exe") + ": an earlier output, found in " + In()}));
   EXPECT_EQ(ReadWholeFile(Path("in/setup.exe")), first);
+}
+
+// The files are read only when the stream reaches them, long after the scan: one that grew or
+// shrank meanwhile stops the packing with its name, and the output that was there stays.
+TEST_F(PackTest, AFileThatChangedSinceTheScanStopsThePackingAndLeavesTheOldOutput) {
+  for (const char* change : {"grew", "shrank"}) {
+    SCOPED_TRACE(change);
+    WriteWholeFile(Path("payload.bin"), Bytes("previous payload"));
+    const FolderScan scan = ScanFolder(In());
+    const std::string changed = Path("in/with space/noise.bin");
+    std::vector<uint8_t> contents = ReadWholeFile(changed);
+    contents.resize(std::string(change) == "grew" ? contents.size() + 1 : contents.size() - 1);
+    WriteWholeFile(changed, contents);
+    try {
+      MergeFileSource merge(scan.files, "");
+      ReplacementFile output(Path("payload.bin"));
+      FileSink sink(output);
+      CompressStream(merge, sink, 2);
+      output.Commit();
+      FAIL() << "packed a file that changed";
+    } catch (const ToolError& error) {
+      EXPECT_EQ(std::string(error.what()), changed + ": the file changed while the folder was packed");
+    }
+    EXPECT_EQ(ReadWholeFile(Path("payload.bin")), Bytes("previous payload"));
+    size_t files = 0;
+    for (const auto& item : std::filesystem::directory_iterator(folder_.path())) files += item.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 1u) << "a temporary file was left beside the output";
+    MakeSampleFolder(folder_, "in");
+  }
 }
 
 struct Refusal {

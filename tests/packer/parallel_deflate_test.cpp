@@ -5,6 +5,7 @@
 
 #include "inflate/zlib_engine.h"
 #include "packer_test_support.h"
+#include "tool_error.h"
 
 namespace {
 
@@ -94,6 +95,97 @@ TEST(ParallelDeflate, StillCompressesRepeatsWithAFlatHistogram) {
   const std::vector<uint8_t> stream = Compress(data, 2);
   EXPECT_LT(stream.size(), data.size() / 50);
   EXPECT_EQ(ZlibInflate(stream, data.size()), data);
+}
+
+// Hands out the data piece by piece, checking at every request how far it has run ahead of what
+// the sink has already expanded: the compressor may hold two batches, never the whole input.
+class ReadAheadSource : public ByteSource {
+ public:
+  ReadAheadSource(const std::vector<uint8_t>& data, const uint64_t& expanded) : data_(data), expanded_(expanded) {}
+  uint64_t Size() const override { return data_.size(); }
+  void Read(uint8_t* destination, size_t size) override {
+    ASSERT_LE(size, data_.size() - offset_);
+    std::copy(data_.begin() + offset_, data_.begin() + offset_ + size, destination);
+    offset_ += size;
+    aheadMost = std::max<uint64_t>(aheadMost, offset_ - expanded_);
+  }
+  uint64_t aheadMost = 0;
+
+ private:
+  const std::vector<uint8_t>& data_;
+  const uint64_t& expanded_;
+  size_t offset_ = 0;
+};
+
+// Expands what it is given at once, so the test knows how much input the output so far stands for.
+class ExpandingSink : public ByteSink {
+ public:
+  ExpandingSink() {
+    EXPECT_EQ(inflateInit(&stream_), Z_OK);
+  }
+  ~ExpandingSink() override { inflateEnd(&stream_); }
+  void Write(const uint8_t* data, size_t size) override {
+    received += size;
+    stream_.next_in = const_cast<Bytef*>(data);
+    stream_.avail_in = static_cast<uInt>(size);
+    uint8_t piece[65536];
+    do {
+      stream_.next_out = piece;
+      stream_.avail_out = sizeof(piece);
+      status = inflate(&stream_, Z_NO_FLUSH);
+      ASSERT_TRUE(status == Z_OK || status == Z_STREAM_END || status == Z_BUF_ERROR) << status;
+      expanded.insert(expanded.end(), piece, piece + (sizeof(piece) - stream_.avail_out));
+      expandedCount = expanded.size();
+    } while (stream_.avail_out == 0);
+  }
+  std::vector<uint8_t> expanded;
+  uint64_t expandedCount = 0;
+  uint64_t received = 0;
+  int status = Z_OK;
+
+ private:
+  z_stream stream_{};
+};
+
+TEST(ParallelDeflate, StreamsThroughAFewBatchesWhateverTheInputsSize) {
+  const unsigned threads = 2;
+  const uint64_t batch = kDeflateChunksPerThread * threads * kDeflateChunkSize;
+  const std::vector<uint8_t> data = RealisticMix(static_cast<size_t>(4 * batch + 4321));
+  ExpandingSink sink;
+  ReadAheadSource source(data, sink.expandedCount);
+  const uint64_t written = CompressStream(source, sink, threads);
+
+  EXPECT_EQ(sink.status, Z_STREAM_END);
+  EXPECT_TRUE(sink.expanded == data);
+  EXPECT_EQ(written, sink.received);
+  // The batch being compressed, the one written out meanwhile and the one read next.
+  EXPECT_LE(source.aheadMost, 3 * batch);
+  EXPECT_GT(source.aheadMost, batch) << "the reading never overlapped the compression";
+}
+
+class FailingSource : public ByteSource {
+ public:
+  uint64_t Size() const override { return 40 * kDeflateChunkSize; }
+  void Read(uint8_t* destination, size_t size) override {
+    if (given_ + size > 20 * kDeflateChunkSize) throw ToolError("tree/c.bin", "the file changed while the folder was packed");
+    std::fill(destination, destination + size, static_cast<uint8_t>(given_ / 4096));
+    given_ += size;
+  }
+
+ private:
+  uint64_t given_ = 0;
+};
+
+TEST(ParallelDeflate, AFailingSourceStopsTheStreamWithItsError) {
+  FailingSource source;
+  std::vector<uint8_t> out;
+  VectorSink sink(out);
+  try {
+    CompressStream(source, sink, 2);
+    FAIL() << "the stream went on past a failed read";
+  } catch (const ToolError& error) {
+    EXPECT_STREQ(error.what(), "tree/c.bin: the file changed while the folder was packed");
+  }
 }
 
 }  // namespace

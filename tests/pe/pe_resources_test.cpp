@@ -322,6 +322,60 @@ TEST(PeResources, ChecksumCountsAnOddLastByteAndSkipsAFieldAtAnOddOffset) {
   EXPECT_EQ(ComputePeChecksum(ones.data(), ones.size(), 100), 0xFFFFu + 4);  // the carry folds back in
 }
 
+// The packer writes the payload while it is compressed and the headers afterwards, so the payload's
+// data must be the last thing in the resource section and the checksum must add up from parts.
+TEST_P(PackedFixture, PutsThePayloadsDataLastInItsSectionAndSumsItApart) {
+  const std::vector<uint8_t> original = LoadFixture(GetParam());
+  const std::vector<uint8_t> payload = MakePayload(40001, kPayloadSeed);
+  const std::vector<uint8_t> packed = AddPayloadResource(original, payload);
+  const PeLayout after = Locate(packed);
+  const uint32_t rsrcVa = Get32(packed, after.Directory(2));
+  for (uint32_t i = 0; i < after.sections; ++i) {
+    const size_t header = after.Section(i);
+    if (Get32(packed, header + kVirtualAddress) != rsrcVa) continue;
+    const size_t dataEnd = Get32(packed, header + kPointerToRawData) + Get32(packed, header + kVirtualSize);
+    ASSERT_GE(dataEnd, payload.size());
+    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), packed.begin() + (dataEnd - payload.size())));
+  }
+
+  const PeImage image = ReadPeImage(original);
+  ResourceTree tree = ReadResources(image);
+  SetDeferredPayloadResource(tree, payload.size());
+  ImageAroundPayload parts = WritePeImageAroundPayload(image, tree);
+  PeWordSum rest;
+  for (size_t at = 0; at < payload.size(); at += 4093) {  // odd pieces, so words straddle them
+    rest.Add(payload.data() + at, std::min<size_t>(4093, payload.size() - at));
+  }
+  rest.Add(parts.tail.data(), parts.tail.size());
+  SealChecksum(parts, rest);
+  std::vector<uint8_t> whole = parts.head;
+  whole.insert(whole.end(), payload.begin(), payload.end());
+  whole.insert(whole.end(), parts.tail.begin(), parts.tail.end());
+  EXPECT_TRUE(whole == packed);
+  EXPECT_EQ(Get32(packed, parts.checksumOffset), ComputePeChecksum(packed.data(), packed.size(), parts.checksumOffset));
+}
+
+TEST(PeResources, ChecksumSummedInPiecesMatchesTheWholeFilesSum) {
+  const std::vector<uint8_t> bytes = MakePayload(100001, 3);
+  const std::vector<uint8_t> ones(20000, 0xFF);  // every word 0xFFFF: the carries fold at every step
+  for (const std::vector<uint8_t>* data : {&bytes, &ones}) {
+    const uint32_t whole = ComputePeChecksum(data->data(), data->size(), 200);
+    for (size_t split : {size_t{0}, size_t{1}, size_t{2}, size_t{4095}, size_t{5000}, data->size()}) {
+      std::vector<uint8_t> copy = *data;
+      std::fill(copy.begin() + 200, copy.begin() + 204, 0);
+      PeWordSum inOrder;
+      inOrder.Add(copy.data(), split);
+      inOrder.Add(copy.data() + split, copy.size() - split);
+      EXPECT_EQ(inOrder.Checksum(), whole) << "split at " << split;
+      if (split % 2 != 0) continue;
+      PeWordSum head, rest;
+      head.Add(copy.data(), split);
+      rest.Add(copy.data() + split, copy.size() - split);
+      EXPECT_EQ(head.ChecksumFollowedBy(rest), whole) << "head of " << split;
+    }
+  }
+}
+
 // --- Refusals ---
 
 struct Refusal {
