@@ -1,5 +1,5 @@
-// Fuzz target for the packer's list, verify and extract commands: arbitrary bytes as the file
-// they are given (a setup program when it begins "MZ", a bare zlib stream otherwise). Every
+// Fuzz target for the packer's list, verify and extract commands: arbitrary bytes in memory as the
+// file they are given (a setup program when it begins "MZ", a bare zlib stream otherwise). Every
 // refusal is a ToolError; a listing always completes; an extraction into a fresh folder writes
 // exactly the entries' contents there, puts nothing beside that folder, and leaves no file of
 // its own behind when it fails.
@@ -34,9 +34,11 @@ using Bytes = std::vector<uint8_t>;
 // extraction writes per input.
 constexpr size_t kMaxInputSize = 32 * 1024;
 
+// The name that refusals give; the input itself never goes to disk.
+const char kInputName[] = "input.exe";
+
 struct Scratch {
   ScratchFolder folder{"mksetup"};
-  fs::path input = folder.path() / "input.exe";
   fs::path run = folder.path() / "run";  // holds only the extraction folder, so anything else in it escaped
   fs::path out = run / "out";
 };
@@ -76,12 +78,12 @@ std::vector<fs::path> FilesOfRun(const Scratch& scratch) {
   return files;
 }
 
-void CheckExtraction(const Scratch& scratch, const LoadedPayload& payload) {
+void CheckExtraction(const Scratch& scratch, const LoadedPayload& payload, const RandomAccessBytes& input) {
   fs::remove_all(scratch.run);
   fs::create_directories(scratch.run);
   bool extracted = true;
   try {
-    ExtractPayload(payload, scratch.input.string(), scratch.out.string());
+    ExtractPayload(payload, input, kInputName, scratch.out.string());
   } catch (const ToolError& error) {
     FUZZ_CHECK(error.what()[0] != '\0');
     extracted = false;
@@ -96,7 +98,11 @@ void CheckExtraction(const Scratch& scratch, const LoadedPayload& payload) {
   std::map<fs::path, const StoredEntry*> expected;
   for (const StoredEntry& entry : payload.contents.entries) expected[HostPath(scratch.out, entry.relativePath)] = &entry;
   FUZZ_CHECK(files.size() == expected.size());
-  const Bytes& merge = payload.inflated.merge;
+  // The expansion again, whole this time: the input is small.
+  Bytes merge;
+  VectorSink sink(merge);
+  ReadPayload(input, payload.stream, kInputName, &sink);
+  FUZZ_CHECK(merge.size() == payload.merge.expandedSize);
   for (const auto& [path, entry] : expected) {
     const Bytes contents = ReadScratchFile(path);
     FUZZ_CHECK(contents.size() == entry->fields.sizeLow);
@@ -152,17 +158,17 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxInputSize) return 0;
   const Scratch& scratch = TheScratch();
-  WriteScratchFile(scratch.input, data, size);
+  const MemoryBytes input(data, size);
 
   LoadedPayload payload;
   try {
-    payload = LoadPayload(scratch.input.string());
+    payload = LoadPayload(input, kInputName);
   } catch (const ToolError& error) {
     FUZZ_CHECK(error.what()[0] != '\0');
     return 0;
   }
   FUZZ_CHECK(payload.contents.entries.size() == payload.contents.entryCount);
-  FUZZ_CHECK(payload.contents.dataEnd <= payload.inflated.merge.size());
+  FUZZ_CHECK(payload.contents.dataEnd <= payload.merge.expandedSize);
 
   std::ostringstream text;
   WriteListing(payload, text);
@@ -171,11 +177,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(!text.str().empty() && !json.str().empty());
 
   try {
-    CheckPayload(payload, scratch.input.string());
+    CheckPayload(payload, kInputName);
   } catch (const ToolError& error) {
     FUZZ_CHECK(error.what()[0] != '\0');
   }
 
-  CheckExtraction(scratch, payload);
+  CheckExtraction(scratch, payload, input);
   return 0;
 }

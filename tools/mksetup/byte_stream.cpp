@@ -9,3 +9,9 @@ void MemorySource::Read(uint8_t* destination, size_t size) {
   if (size != 0) std::memcpy(destination, data_ + offset_, size);
   offset_ += size;
 }
+
+void RegionSource::Read(uint8_t* destination, size_t size) {
+  if (size > length_ - done_) throw std::logic_error("read past the end of a region");
+  bytes_.ReadAt(offset_ + done_, destination, size);
+  done_ += size;
+}

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <stdexcept>
 #include <vector>
 
 class ByteSource {
@@ -20,6 +22,48 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual void Write(const uint8_t* data, size_t size) = 0;
+};
+
+// Bytes read at any offset: a file opened on the host, or a block held in memory. PE images are
+// read this way, so that finding a resource never means loading the whole program.
+class RandomAccessBytes {
+ public:
+  virtual ~RandomAccessBytes() = default;
+  virtual uint64_t Size() const = 0;
+  // Fills `destination` with the `size` bytes at `offset`, which the caller has checked to lie
+  // within Size(); a file that cannot throws ToolError naming it.
+  virtual void ReadAt(uint64_t offset, uint8_t* destination, size_t size) const = 0;
+};
+
+// Random access to bytes held elsewhere, which must outlive it.
+class MemoryBytes : public RandomAccessBytes {
+ public:
+  MemoryBytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  void ReadAt(uint64_t offset, uint8_t* destination, size_t size) const override {
+    // Ranges are checked against Size() before every read; one that is not is the caller's fault.
+    if (offset > size_ || size > size_ - offset) throw std::logic_error("read past the end of a block in memory");
+    if (size != 0) std::memcpy(destination, data_ + offset, size);
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+};
+
+// The `length` bytes at `offset` of random-access bytes, read front to back; they must outlive it.
+class RegionSource : public ByteSource {
+ public:
+  RegionSource(const RandomAccessBytes& bytes, uint64_t offset, uint64_t length)
+      : bytes_(bytes), offset_(offset), length_(length) {}
+  uint64_t Size() const override { return length_; }
+  void Read(uint8_t* destination, size_t size) override;
+
+ private:
+  const RandomAccessBytes& bytes_;
+  uint64_t offset_;
+  uint64_t length_;
+  uint64_t done_ = 0;
 };
 
 // A source over bytes held elsewhere, which must outlive it.

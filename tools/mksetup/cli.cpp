@@ -484,8 +484,8 @@ int RunVerify(const std::vector<std::string>& arguments, std::ostream& out) {
   const LoadedPayload payload = LoadPayload(file);
   CheckPayload(payload, file, CodePageOf(options));
   const size_t count = payload.contents.entries.size();
-  out << file << ": OK, " << count << (count == 1 ? " file, " : " files, ") << payload.inflated.merge.size()
-      << " bytes expanded from " << payload.stream.bytes.size() << ", launch "
+  out << file << ": OK, " << count << (count == 1 ? " file, " : " files, ") << payload.merge.expandedSize
+      << " bytes expanded from " << payload.stream.size << ", launch "
       << (payload.contents.launchName.empty() ? "(none)"
                                             : "\"" + ShownName(payload.contents.launchName, CodePageOf(options)) + "\"") << "\n";
   return 0;
@@ -499,8 +499,10 @@ int RunExtract(const std::vector<std::string>& arguments, std::ostream& out) {
   }
   const std::string& file = OneOperand(options, "the setup program or payload to extract (FILE)");
   if (options.folder.empty()) throw UsageError("missing -C DIR");
-  const LoadedPayload payload = LoadPayload(file);
-  ExtractPayload(payload, file, options.folder, CodePageOf(options));
+  const InputFile input(file);
+  // The first pass checks the whole stream, so that a payload damaged near its end writes nothing.
+  const LoadedPayload payload = LoadPayload(input, file);
+  ExtractPayload(payload, input, file, options.folder, CodePageOf(options));
   return 0;
 }
 

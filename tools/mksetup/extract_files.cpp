@@ -1,5 +1,6 @@
 #include "extract_files.h"
 
+#include <algorithm>
 #include <set>
 
 #include "extract_files_platform.h"
@@ -79,26 +80,67 @@ std::vector<HostEntry> PlanEntries(const LoadedPayload& payload, const std::stri
   return plan;
 }
 
+// Hands each piece of the expansion to the file of the entry whose contents it holds.
+class EntryWriter : public ByteSink {
+ public:
+  EntryWriter(ExtractionFolder& target, const std::vector<HostEntry>& plan, const std::vector<StoredEntry>& entries)
+      : target_(target), plan_(plan), entries_(entries) {}
+
+  void Write(const uint8_t* data, size_t size) override {
+    while (size != 0 && finished_ < entries_.size()) {
+      const StoredEntry& entry = entries_[finished_];
+      const uint64_t end = entry.dataOffset + entry.fields.sizeLow;
+      if (offset_ < entry.dataOffset) {
+        Advance(data, size, std::min<uint64_t>(size, entry.dataOffset - offset_));
+        continue;
+      }
+      if (offset_ == entry.dataOffset) target_.Begin(plan_[finished_]);
+      const size_t taken = static_cast<size_t>(std::min<uint64_t>(size, end - offset_));
+      target_.Append(data, taken);
+      Advance(data, size, taken);
+      if (offset_ == end) {
+        target_.Finish(entry);
+        ++finished_;
+      }
+    }
+  }
+
+  size_t finished() const { return finished_; }
+
+ private:
+  void Advance(const uint8_t*& data, size_t& size, uint64_t count) {
+    data += count;
+    size -= static_cast<size_t>(count);
+    offset_ += count;
+  }
+
+  ExtractionFolder& target_;
+  const std::vector<HostEntry>& plan_;
+  const std::vector<StoredEntry>& entries_;
+  uint64_t offset_ = 0;
+  size_t finished_ = 0;
+};
+
 }  // namespace
 
-void ExtractPayload(const LoadedPayload& payload, const std::string& source, const std::string& folder,
-                    const CodePage* codePage) {
+void ExtractPayload(const LoadedPayload& payload, const RandomAccessBytes& file, const std::string& source,
+                    const std::string& folder, const CodePage* codePage) {
   // The host's own folder length is no limit here; names are judged as the reader judges them.
   CheckReaderRules(payload, source, 0, codePage);
   const std::vector<HostEntry> plan = PlanEntries(payload, source, folder, codePage);
   CheckRoutes(plan, folder);
   ExtractionFolder target(folder);
 
-  const std::vector<StoredEntry>& entries = payload.contents.entries;
-  const uint8_t* merge = payload.inflated.merge.data();
-  size_t written = 0;
+  EntryWriter writer(target, plan, payload.contents.entries);
   try {
-    for (; written < plan.size(); ++written) {
-      target.Write(plan[written], entries[written], merge + entries[written].dataOffset);
+    const LoadedPayload again = ReadPayload(file, payload.stream, source, &writer);
+    if (again.merge.bytes != payload.merge.bytes || again.merge.expandedSize != payload.merge.expandedSize) {
+      throw ToolError(source, "the file changed while it was extracted");
     }
   } catch (...) {
     // As the setup program rolls back: the files of this run go again, newest first.
-    while (written-- > 0) target.Remove(plan[written]);
+    target.Abandon();
+    for (size_t written = writer.finished(); written-- > 0;) target.Remove(plan[written]);
     throw;
   }
 }

@@ -12,5 +12,7 @@
 // last-access times, and its creation time where the host can set one. Throws ToolError naming the
 // file and the reason; after a failure during writing the files of this run are deleted again.
 // Names are read in `codePage` when one is given, else in the host's own way.
-void ExtractPayload(const LoadedPayload& payload, const std::string& source, const std::string& folder,
-                    const CodePage* codePage = nullptr);
+// `payload` comes from a whole pass over the stream of `file`, so nothing is written for a
+// payload that is damaged anywhere; a second pass writes the files piece by piece.
+void ExtractPayload(const LoadedPayload& payload, const RandomAccessBytes& file, const std::string& source,
+                    const std::string& folder, const CodePage* codePage = nullptr);

@@ -2,7 +2,9 @@
 // check of what already lies on their way, and the writing and removing of one entry's file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +35,8 @@ std::string JoinShown(const std::string& folder, const std::string& part);
 void CheckRoutes(const std::vector<HostEntry>& plan, const std::string& folder);
 
 // The folder of one extraction, created if missing. Each entry's contents go into a fresh file
-// beside the target, which then replaces the target's name, so no link that was there is ever
-// written through.
+// beside the target, piece by piece, which then replaces the target's name, so no link that was
+// there is ever written through.
 class ExtractionFolder {
  public:
   explicit ExtractionFolder(const std::string& folder);
@@ -42,13 +44,23 @@ class ExtractionFolder {
   ExtractionFolder(const ExtractionFolder&) = delete;
   ExtractionFolder& operator=(const ExtractionFolder&) = delete;
 
-  void Write(const HostEntry& entry, const StoredEntry& stored, const uint8_t* contents);
-  // Best effort, for undoing after a failure.
+  // Creates the entry's folders and the fresh file for its contents.
+  void Begin(const HostEntry& entry);
+  // Adds the next piece of the contents of the entry begun last.
+  void Append(const uint8_t* data, size_t size);
+  // Gives that entry's file its times and the target's name.
+  void Finish(const StoredEntry& stored);
+  // Best effort, for undoing after a failure: Abandon deletes the fresh file of an unfinished
+  // entry, Remove the file of a finished one.
+  void Abandon();
   void Remove(const HostEntry& entry);
 
  private:
+  struct OpenEntry;  // the host's handles of the entry being written
+
   std::string folder_;
   // Where the host can, the folder is opened once, so that every entry lands in that very folder
   // whatever happens to its name meanwhile; -1 where it cannot.
   int root_ = -1;
+  std::unique_ptr<OpenEntry> open_;
 };

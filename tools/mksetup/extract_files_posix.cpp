@@ -86,25 +86,54 @@ struct timespec ToTimespec(const FileTime& time) {
 
 }  // namespace
 
+struct ExtractionFolder::OpenEntry {
+  const HostEntry& entry;
+  Descriptor parent;
+  Descriptor file;
+  std::string temporary;
+};
+
 // Hard links are not written through either: the target's name goes to a new file.
-void ExtractionFolder::Write(const HostEntry& entry, const StoredEntry& stored, const uint8_t* contents) {
-  const Descriptor parent = OpenEntryFolder(root_, entry, folder_, true);
+void ExtractionFolder::Begin(const HostEntry& entry) {
+  Abandon();
+  Descriptor parent = OpenEntryFolder(root_, entry, folder_, true);
   const std::string temporary = TemporaryName();
   unlinkat(parent.get(), temporary.c_str(), 0);  // a leftover of an earlier run, if any
-  const int fd = openat(parent.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) throw ToolError(entry.shownPath, "cannot create: " + LastErrorText());
+  Descriptor file(openat(parent.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (file.get() < 0) throw ToolError(entry.shownPath, "cannot create: " + LastErrorText());
+  open_.reset(new OpenEntry{entry, std::move(parent), std::move(file), temporary});
+}
+
+void ExtractionFolder::Append(const uint8_t* data, size_t size) {
+  if (WriteAll(open_->file.get(), data, size)) return;
+  const std::string failure = "cannot write: " + LastErrorText();
+  const std::string shown = open_->entry.shownPath;
+  Abandon();
+  throw ToolError(shown, failure);
+}
+
+void ExtractionFolder::Finish(const StoredEntry& stored) {
+  OpenEntry& open = *open_;
   std::string failure;
-  if (!WriteAll(fd, contents, stored.fields.sizeLow)) failure = "cannot write: " + LastErrorText();
   const struct timespec times[2] = {ToTimespec(stored.fields.lastAccessTime), ToTimespec(stored.fields.lastWriteTime)};
-  if (failure.empty() && futimens(fd, times) != 0) failure = "cannot set its times: " + LastErrorText();
-  if (close(fd) != 0 && failure.empty()) failure = "cannot write: " + LastErrorText();
-  if (failure.empty() && renameat(parent.get(), temporary.c_str(), parent.get(), entry.fileName.c_str()) != 0) {
+  if (futimens(open.file.get(), times) != 0) failure = "cannot set its times: " + LastErrorText();
+  if (!open.file.Close() && failure.empty()) failure = "cannot write: " + LastErrorText();
+  if (failure.empty() &&
+      renameat(open.parent.get(), open.temporary.c_str(), open.parent.get(), open.entry.fileName.c_str()) != 0) {
     failure = "cannot replace: " + LastErrorText();
   }
   if (!failure.empty()) {
-    unlinkat(parent.get(), temporary.c_str(), 0);  // best effort: the failure above is what gets reported
-    throw ToolError(entry.shownPath, failure);
+    const std::string shown = open.entry.shownPath;
+    Abandon();  // best effort: the failure above is what gets reported
+    throw ToolError(shown, failure);
   }
+  open_.reset();
+}
+
+void ExtractionFolder::Abandon() {
+  if (!open_) return;
+  unlinkat(open_->parent.get(), open_->temporary.c_str(), 0);  // best effort: undoing
+  open_.reset();
 }
 
 void ExtractionFolder::Remove(const HostEntry& entry) {
@@ -146,5 +175,6 @@ ExtractionFolder::ExtractionFolder(const std::string& folder) : folder_(folder) 
 }
 
 ExtractionFolder::~ExtractionFolder() {
+  Abandon();
   if (root_ >= 0) close(root_);
 }

@@ -86,28 +86,58 @@ std::string JoinShown(const std::string& folder, const std::string& part) {
   return folder + '\\' + part;
 }
 
-void ExtractionFolder::Write(const HostEntry& entry, const StoredEntry& stored, const uint8_t* contents) {
+struct ExtractionFolder::OpenEntry {
+  const HostEntry& entry;
+  std::wstring temporary;
+  std::wstring target;
+  HANDLE file;
+};
+
+void ExtractionFolder::Begin(const HostEntry& entry) {
+  Abandon();
   const std::wstring parent = MakeFolders(entry, folder_);
-  const std::wstring target = WideJoin(parent, entry.fileName);
   const std::wstring temporary = WideJoin(parent, TemporaryName());
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw ToolError(entry.shownPath, "cannot create: " + LastErrorText());
+  open_.reset(new OpenEntry{entry, temporary, WideJoin(parent, entry.fileName), file});
+}
+
+void ExtractionFolder::Append(const uint8_t* data, size_t size) {
+  // Pieces are far below the DWORD that WriteFile takes at most.
   DWORD written = 0;
-  const BOOL wrote = WriteFile(file, contents, stored.fields.sizeLow, &written, nullptr);
+  if (WriteFile(open_->file, data, static_cast<DWORD>(size), &written, nullptr) && written == size) return;
+  const std::string failure = "cannot write: " + LastErrorText();
+  const std::string shown = open_->entry.shownPath;
+  Abandon();
+  throw ToolError(shown, failure);
+}
+
+void ExtractionFolder::Finish(const StoredEntry& stored) {
+  OpenEntry& open = *open_;
   std::string failure;
-  if (!wrote || written != stored.fields.sizeLow) failure = "cannot write: " + LastErrorText();
   FILETIME creation{stored.fields.creationTime.lowDateTime, stored.fields.creationTime.highDateTime};
   FILETIME access{stored.fields.lastAccessTime.lowDateTime, stored.fields.lastAccessTime.highDateTime};
   FILETIME write{stored.fields.lastWriteTime.lowDateTime, stored.fields.lastWriteTime.highDateTime};
-  if (failure.empty() && !SetFileTime(file, &creation, &access, &write)) failure = "cannot set its times: " + LastErrorText();
-  if (!CloseHandle(file) && failure.empty()) failure = "cannot write: " + LastErrorText();
-  if (failure.empty() && !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!SetFileTime(open.file, &creation, &access, &write)) failure = "cannot set its times: " + LastErrorText();
+  const BOOL closed = CloseHandle(open.file);
+  open.file = INVALID_HANDLE_VALUE;
+  if (!closed && failure.empty()) failure = "cannot write: " + LastErrorText();
+  if (failure.empty() && !MoveFileExW(open.temporary.c_str(), open.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     failure = "cannot replace: " + LastErrorText();
   }
   if (!failure.empty()) {
-    DeleteFileW(temporary.c_str());  // best effort: the failure above is what gets reported
-    throw ToolError(entry.shownPath, failure);
+    const std::string shown = open.entry.shownPath;
+    Abandon();  // best effort: the failure above is what gets reported
+    throw ToolError(shown, failure);
   }
+  open_.reset();
+}
+
+void ExtractionFolder::Abandon() {
+  if (!open_) return;
+  if (open_->file != INVALID_HANDLE_VALUE) CloseHandle(open_->file);
+  DeleteFileW(open_->temporary.c_str());  // best effort: undoing
+  open_.reset();
 }
 
 void ExtractionFolder::Remove(const HostEntry& entry) {
@@ -122,4 +152,4 @@ ExtractionFolder::ExtractionFolder(const std::string& folder) : folder_(folder) 
   }
 }
 
-ExtractionFolder::~ExtractionFolder() = default;
+ExtractionFolder::~ExtractionFolder() { Abandon(); }

@@ -1,5 +1,5 @@
-// The host's files as the packer uses them, with failures as ToolError naming the file: whole
-// reads, the folder's files read front to back, and an output file that appears whole or not at all.
+// The host's files as the packer uses them, with failures as ToolError naming the file: whole reads,
+// reads at any offset, the folder's files front to back, an output that appears whole or not at all.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +7,28 @@
 #include <string>
 #include <vector>
 
+#include "byte_stream.h"
 #include "format/merge_format.h"
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// A file opened for reading at any offset, 64 bits wide on every host, so that a program far
+// larger than memory (or than a 32-bit address space) can be read piece by piece. Failures are
+// ToolError naming the file.
+class InputFile : public RandomAccessBytes {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile() override;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  uint64_t Size() const override { return size_; }
+  void ReadAt(uint64_t offset, uint8_t* destination, size_t size) const override;
+
+ private:
+  std::string path_;
+  intptr_t handle_;  // the host's descriptor or handle
+  uint64_t size_ = 0;
+};
 
 // One file of a folder being packed, read front to back in pieces. It must still have the `size`
 // that the folder scan saw: a file that is now shorter or longer has changed since, which is an

@@ -56,6 +56,29 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
+static_assert(sizeof(off_t) >= 8, "offsets into a payload file need 64 bits");
+
+InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
+  Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  size_ = OpenRegularFile(file, path);
+  handle_ = file.Release();
+}
+
+InputFile::~InputFile() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+void InputFile::ReadAt(uint64_t offset, uint8_t* destination, size_t size) const {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = pread(static_cast<int>(handle_), destination + done, size - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw ToolError(path_, "cannot read: " + LastErrorText());
+    if (got == 0) throw ToolError(path_, "the file became shorter while it was read");
+    done += static_cast<size_t>(got);
+  }
+}
+
 // O_NOFOLLOW: a file that turned into a symbolic link since the folder was walked is refused.
 // O_NOATIME: reading for the packer leaves the last-access time alone, so that packing the same
 // folder twice records the same times; it is allowed only to the file's owner, so others read

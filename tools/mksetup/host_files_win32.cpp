@@ -128,6 +128,38 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
+InputFile::InputFile(const std::string& path)
+    : path_(path), handle_(reinterpret_cast<intptr_t>(OpenForReading(path))) {
+  if (reinterpret_cast<HANDLE>(handle_) == INVALID_HANDLE_VALUE) throw ToolError(path, "cannot open: " + LastErrorText());
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &length)) {
+    const std::string failure = "cannot read: " + LastErrorText();
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    throw ToolError(path, failure);
+  }
+  size_ = static_cast<uint64_t>(length.QuadPart);
+}
+
+InputFile::~InputFile() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+
+// The offset goes in an OVERLAPPED, whose two halves carry all 64 bits even in a 32-bit program.
+void InputFile::ReadAt(uint64_t offset, uint8_t* destination, size_t size) const {
+  size_t done = 0;
+  while (done < size) {
+    const DWORD step = static_cast<DWORD>(size - done < kIoStep ? size - done : kIoStep);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), destination + done, step, &got, &at) &&
+        GetLastError() != ERROR_HANDLE_EOF) {
+      throw ToolError(path_, "cannot read: " + LastErrorText());
+    }
+    if (got == 0) throw ToolError(path_, "the file became shorter while it was read");
+    done += got;
+  }
+}
+
 namespace {
 
 // Reading for the packer must leave the last-access time as the scan found it, so that packing the

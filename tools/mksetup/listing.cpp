@@ -101,14 +101,14 @@ void WriteListing(const LoadedPayload& payload, std::ostream& out, const CodePag
     total += entry.fields.sizeLow;
   }
   out << contents.entries.size() << (contents.entries.size() == 1 ? " file, " : " files, ") << total << " bytes ("
-      << payload.stream.bytes.size() << " bytes compressed)\n";
+      << payload.stream.size << " bytes compressed)\n";
 }
 
 void WriteJsonListing(const LoadedPayload& payload, std::ostream& out, const CodePage* codePage) {
   const MergeContents& contents = payload.contents;
   out << "{\n  \"launchName\": " << JsonString(contents.launchName, codePage) << ",\n";
-  out << "  \"compressedSize\": " << payload.stream.bytes.size() << ",\n";
-  out << "  \"expandedSize\": " << payload.inflated.merge.size() << ",\n";
+  out << "  \"compressedSize\": " << payload.stream.size << ",\n";
+  out << "  \"expandedSize\": " << payload.merge.expandedSize << ",\n";
   out << "  \"entries\": [";
   for (size_t i = 0; i < contents.entries.size(); ++i) {
     const StoredEntry& entry = contents.entries[i];

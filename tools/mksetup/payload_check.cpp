@@ -36,9 +36,11 @@ std::string NameProblemIn(const std::string& bytes, const CodePage* codePage) {
 
 void CheckReaderRules(const LoadedPayload& payload, const std::string& path, uint32_t extractionFolderLength,
                       const CodePage* codePage) {
-  const std::vector<uint8_t>& merge = payload.inflated.merge;
+  const MergeHead& merge = payload.merge;
   const MergeContents& contents = payload.contents;
-  const MergeCheckResult check = CheckMergeFile(merge.data(), static_cast<uint32_t>(merge.size()), extractionFolderLength,
+  // The check reads no further than the entry table, which the head holds whenever the length
+  // covers it; the expansion is below 4 GiB.
+  const MergeCheckResult check = CheckMergeFile(merge.bytes.data(), static_cast<uint32_t>(merge.expandedSize), extractionFolderLength,
                                                 codePage ? codePage->leadBytes() : kSingleByteCodePage);
   const std::string launch = "the launch name \"" + contents.launchName + "\" ";
   switch (check.check) {
@@ -71,9 +73,9 @@ void CheckReaderRules(const LoadedPayload& payload, const std::string& path, uin
 namespace {
 
 void CheckRecords(const LoadedPayload& payload, const std::string& path) {
-  const std::vector<uint8_t>& merge = payload.inflated.merge;
+  const MergeHead& merge = payload.merge;
   const MergeContents& contents = payload.contents;
-  const MergeFileHeader header = ReadMergeFileHeader(merge.data());
+  const MergeFileHeader header = ReadMergeFileHeader(merge.bytes.data());
   if (!ZeroAfterName(header.launchName, contents.launchName.size())) {
     throw ToolError(path, "the bytes after the launch name's terminating NUL are not all zero");
   }
@@ -93,8 +95,8 @@ void CheckRecords(const LoadedPayload& payload, const std::string& path) {
       throw ToolError(path, EntryLabel(i, entry) + ": the bytes after the path's terminating NUL are not all zero");
     }
   }
-  if (contents.dataEnd != merge.size()) {
-    throw ToolError(path, std::to_string(merge.size() - contents.dataEnd) +
+  if (contents.dataEnd != merge.expandedSize) {
+    throw ToolError(path, std::to_string(merge.expandedSize - contents.dataEnd) +
                               " bytes follow the contents of the last entry in the data file");
   }
 }
@@ -126,8 +128,8 @@ void CheckPayload(const LoadedPayload& payload, const std::string& path, const C
     throw ToolError(path, "the payload resource has language " + std::to_string(payload.stream.language) +
                               ", not " + std::to_string(kPayloadLanguage));
   }
-  if (payload.inflated.trailingBytes != 0) {
-    throw ToolError(path, std::to_string(payload.inflated.trailingBytes) + " bytes follow the end of the zlib stream");
+  if (payload.merge.trailingBytes != 0) {
+    throw ToolError(path, std::to_string(payload.merge.trailingBytes) + " bytes follow the end of the zlib stream");
   }
   CheckReaderRules(payload, path, kAssumedExtractionFolderLength, codePage);
   CheckRecords(payload, path);

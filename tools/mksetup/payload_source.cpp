@@ -1,76 +1,64 @@
 #include "payload_source.h"
 
-#include <zlib.h>
-
-#include <cstdio>
-#include <cstring>
+#include <algorithm>
 
 #include "host_files.h"
+#include "payload_inflater.h"
 #include "pe_resources.h"
 #include "tool_error.h"
 
 namespace {
 
-constexpr uint64_t kFourGiB = uint64_t{1} << 32;
-constexpr size_t kInflateStep = size_t{1} << 24;
-constexpr uint32_t kZlibHeaderSize = 2;
-constexpr uint32_t kAdlerSize = 4;
+using PayloadLanguages = std::map<ResourceName, ResourceLocation>;
 
-std::string Hex32(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "0x%08X", value);
-  return text;
-}
-
-std::string Hex8(uint8_t value) {
-  char text[8];
-  std::snprintf(text, sizeof(text), "0x%02X", value);
-  return text;
-}
-
-void CheckZlibHeader(const std::vector<uint8_t>& stream, const std::string& path) {
-  if (stream.size() < kZlibHeaderSize) throw ToolError(path, "the payload stream is too short to hold a zlib header");
-  const uint8_t cmf = stream[0];
-  const uint8_t flg = stream[1];
-  if ((cmf & 0x0F) != 8) {
-    throw ToolError(path, "the zlib header (" + Hex8(cmf) + " " + Hex8(flg) + ") names compression method " +
-                              std::to_string(cmf & 0x0F) + ", not deflate (8)");
-  }
-  if ((cmf >> 4) > 7) {
-    throw ToolError(path, "the zlib header asks for a window of " + std::to_string(uint64_t{1} << ((cmf >> 4) + 8)) +
-                              " bytes; the setup program allows at most 32 KiB");
-  }
-  if ((cmf * 256u + flg) % 31 != 0) {
-    throw ToolError(path, "the zlib header check fails (" + Hex8(cmf) + " " + Hex8(flg) + " is not a multiple of 31)");
-  }
-  if (flg & 0x20) throw ToolError(path, "the zlib stream needs a preset dictionary, which the setup program cannot supply");
-}
-
-const ResourceLanguages* FindPayloadLanguages(const ResourceTree& tree) {
-  const auto type = tree.find(ResourceName::Ascii(kPayloadResourceType));
-  if (type == tree.end()) return nullptr;
+const PayloadLanguages* FindPayloadLanguages(const ResourceLayout& layout) {
+  const auto type = layout.find(ResourceName::Ascii(kPayloadResourceType));
+  if (type == layout.end()) return nullptr;
   const auto name = type->second.find(ResourceName::Id(kPayloadResourceId));
   if (name == type->second.end()) return nullptr;
   return &name->second;
 }
 
+// Keeps the front of the expansion until the header and the whole entry table are in: growing
+// with what arrives, so a hostile count takes no more memory than the stream really expands to.
+class HeadKeeper : public ByteSink {
+ public:
+  explicit HeadKeeper(std::vector<uint8_t>& head) : head_(head) {}
+  void Write(const uint8_t* data, size_t size) override {
+    while (size != 0) {
+      const uint64_t wanted = Wanted();
+      if (head_.size() >= wanted) return;
+      const size_t taken = static_cast<size_t>(std::min<uint64_t>(size, wanted - head_.size()));
+      head_.insert(head_.end(), data, data + taken);
+      data += taken;
+      size -= taken;
+    }
+  }
+
+ private:
+  uint64_t Wanted() const {
+    if (head_.size() < kHeaderSize) return kHeaderSize;
+    return DataRegionOffset(ReadLittleEndian32(head_.data() + kHeaderEntryCountOffset));
+  }
+  std::vector<uint8_t>& head_;
+};
+
 }  // namespace
 
-PayloadStream LoadPayloadStream(const std::string& path) {
+PayloadStream LocatePayloadStream(const RandomAccessBytes& file, const std::string& path) {
   PayloadStream result;
-  std::vector<uint8_t> bytes = ReadFileBytes(path);
-  if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z') {
-    if (bytes.empty()) throw ToolError(path, "the file is empty");
-    result.bytes = std::move(bytes);
-    return result;
-  }
-  ResourceTree tree;
+  result.size = file.Size();
+  if (result.size == 0) throw ToolError(path, "the file is empty");
+  uint8_t magic[2] = {0, 0};
+  if (result.size >= 2) file.ReadAt(0, magic, sizeof magic);
+  if (magic[0] != 'M' || magic[1] != 'Z') return result;
+  ResourceLayout layout;
   try {
-    tree = ReadResources(ReadPeImage(std::move(bytes)));
+    layout = ReadResourceLayout(ReadPeHeaders(file), file);
   } catch (const PeError& error) {
     throw ToolError(path, error.what());
   }
-  const ResourceLanguages* languages = FindPayloadLanguages(tree);
+  const PayloadLanguages* languages = FindPayloadLanguages(layout);
   if (!languages || languages->empty()) {
     throw ToolError(path, "the program carries no payload (no resource \"SETUP\" 2000)");
   }
@@ -81,82 +69,24 @@ PayloadStream LoadPayloadStream(const std::string& path) {
   const auto& only = *languages->begin();
   result.inProgram = true;
   result.language = only.first.id;
-  result.bytes = only.second.bytes;
-  if (result.bytes.empty()) throw ToolError(path, "the payload resource is empty");
+  result.offset = only.second.fileOffset;
+  result.size = only.second.size;
+  if (result.size == 0) throw ToolError(path, "the payload resource is empty");
   return result;
 }
 
 InflatedPayload InflatePayload(const std::vector<uint8_t>& stream, const std::string& path) {
-  CheckZlibHeader(stream, path);
-  z_stream inflater{};
-  if (inflateInit2(&inflater, -15) != Z_OK) throw std::bad_alloc();
-
+  MemorySource source(stream.data(), stream.size());
+  PayloadInflater inflater(source, path);
   InflatedPayload result;
-  const uint8_t* input = stream.data() + kZlibHeaderSize;
-  const uint64_t inputLength = stream.size() - kZlibHeaderSize;
-  uint64_t consumed = 0;
-  int status = Z_OK;
-  std::string failure;
-  while (status == Z_OK) {
-    if (result.merge.size() >= kFourGiB) {
-      failure = "the payload expands to 4 GiB or more, which the setup program cannot hold";
-      break;
-    }
-    const size_t produced = result.merge.size();
-    result.merge.resize(produced + kInflateStep);
-    const uint64_t available = inputLength - consumed;
-    inflater.next_in = const_cast<Bytef*>(input + consumed);
-    inflater.avail_in = static_cast<uInt>(available < kInflateStep ? available : kInflateStep);
-    inflater.next_out = result.merge.data() + produced;
-    inflater.avail_out = static_cast<uInt>(kInflateStep);
-    const uInt offered = inflater.avail_in;
-    status = inflate(&inflater, Z_NO_FLUSH);
-    consumed += offered - inflater.avail_in;
-    result.merge.resize(produced + kInflateStep - inflater.avail_out);
-    if (status == Z_BUF_ERROR && consumed == inputLength) {
-      failure = "the compressed data ends after " + std::to_string(stream.size()) +
-                " bytes before its final block: the stream is truncated";
-    } else if (status == Z_BUF_ERROR) {
-      status = Z_OK;
-    } else if (status == Z_DATA_ERROR) {
-      failure = std::string("the compressed data is damaged near byte ") + std::to_string(kZlibHeaderSize + consumed) +
-                " of the stream (" + (inflater.msg ? inflater.msg : "invalid deflate data") + ")";
-    } else if (status == Z_MEM_ERROR) {
-      inflateEnd(&inflater);
-      throw std::bad_alloc();
-    } else if (status == Z_OK && consumed == inputLength && inflater.avail_out != 0) {
-      failure = "the compressed data ends after " + std::to_string(stream.size()) +
-                " bytes before its final block: the stream is truncated";
-    }
-    if (!failure.empty()) break;
-  }
-  inflateEnd(&inflater);
-  if (!failure.empty()) throw ToolError(path, failure);
-  if (result.merge.size() >= kFourGiB) {
-    throw ToolError(path, "the payload expands to 4 GiB or more, which the setup program cannot hold");
-  }
-
-  const uint64_t trailerAt = kZlibHeaderSize + consumed;
-  if (stream.size() < trailerAt + kAdlerSize) {
-    throw ToolError(path, "the Adler-32 trailer is missing or incomplete: the stream is truncated");
-  }
-  const uint32_t stored = (static_cast<uint32_t>(stream[trailerAt]) << 24) | (static_cast<uint32_t>(stream[trailerAt + 1]) << 16) |
-                          (static_cast<uint32_t>(stream[trailerAt + 2]) << 8) | stream[trailerAt + 3];
-  uLong adler = adler32(0, nullptr, 0);
-  for (size_t offset = 0; offset < result.merge.size(); offset += kInflateStep) {
-    const size_t length = result.merge.size() - offset < kInflateStep ? result.merge.size() - offset : kInflateStep;
-    adler = adler32(adler, result.merge.data() + offset, static_cast<uInt>(length));
-  }
-  if (stored != static_cast<uint32_t>(adler)) {
-    throw ToolError(path, "the Adler-32 trailer reads " + Hex32(stored) + ", but the expanded data gives " +
-                              Hex32(static_cast<uint32_t>(adler)));
-  }
-  result.trailingBytes = stream.size() - trailerAt - kAdlerSize;
+  const uint8_t* piece;
+  size_t size;
+  while (inflater.Next(piece, size)) result.merge.insert(result.merge.end(), piece, piece + size);
+  result.trailingBytes = inflater.trailingBytes();
   return result;
 }
 
-MergeContents ReadMergeContents(const std::vector<uint8_t>& merge, const std::string& path) {
-  const uint64_t length = merge.size();
+MergeContents ReadMergeContents(const std::vector<uint8_t>& merge, uint64_t length, const std::string& path) {
   if (length == 0) throw ToolError(path, "the data file is empty");
   if (length < kHeaderSize) {
     throw ToolError(path, "the data file is " + std::to_string(length) + " bytes, shorter than its " +
@@ -196,10 +126,30 @@ MergeContents ReadMergeContents(const std::vector<uint8_t>& merge, const std::st
   return contents;
 }
 
-LoadedPayload LoadPayload(const std::string& path) {
+LoadedPayload ReadPayload(const RandomAccessBytes& file, const PayloadStream& stream, const std::string& path,
+                          ByteSink* expansion) {
   LoadedPayload payload;
-  payload.stream = LoadPayloadStream(path);
-  payload.inflated = InflatePayload(payload.stream.bytes, path);
-  payload.contents = ReadMergeContents(payload.inflated.merge, path);
+  payload.stream = stream;
+  RegionSource source(file, stream.offset, stream.size);
+  PayloadInflater inflater(source, path);
+  HeadKeeper head(payload.merge.bytes);
+  const uint8_t* piece;
+  size_t size;
+  while (inflater.Next(piece, size)) {
+    head.Write(piece, size);
+    if (expansion) expansion->Write(piece, size);
+  }
+  payload.merge.expandedSize = inflater.expandedSize();
+  payload.merge.trailingBytes = inflater.trailingBytes();
+  payload.contents = ReadMergeContents(payload.merge.bytes, payload.merge.expandedSize, path);
   return payload;
+}
+
+LoadedPayload LoadPayload(const RandomAccessBytes& file, const std::string& path) {
+  return ReadPayload(file, LocatePayloadStream(file, path), path);
+}
+
+LoadedPayload LoadPayload(const std::string& path) {
+  const InputFile file(path);
+  return LoadPayload(file, path);
 }

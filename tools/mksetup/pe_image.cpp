@@ -41,10 +41,12 @@ using namespace pe;
 bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
 // Section names go into messages, so anything unprintable becomes '?'.
-std::string ReadSectionName(const std::vector<uint8_t>& bytes, uint64_t offset) {
+std::string ReadSectionName(const RandomAccessBytes& bytes, uint64_t offset) {
+  uint8_t field[kSectionNameSize];
+  bytes.ReadAt(offset, field, sizeof field);
   std::string name;
-  for (uint64_t i = 0; i < kSectionNameSize && bytes[offset + i] != 0; ++i) {
-    const uint8_t c = bytes[offset + i];
+  for (uint64_t i = 0; i < kSectionNameSize && field[i] != 0; ++i) {
+    const uint8_t c = field[i];
     name += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
   }
   return name;
@@ -52,24 +54,28 @@ std::string ReadSectionName(const std::vector<uint8_t>& bytes, uint64_t offset) 
 
 // ld and its kin put the COFF symbols and their string table after the last section, so a file
 // that ends in exactly those carries nothing that a reader looks for at a fixed place.
-bool TrailerIsSymbolTable(const PeImage& image) {
-  const uint64_t size = image.bytes.size();
+bool TrailerIsSymbolTable(const PeImage& image, const RandomAccessBytes& file) {
+  const uint64_t size = image.fileSize;
   if (image.pointerToSymbolTable != image.sectionDataEnd) return false;
   const uint64_t stringTable = image.pointerToSymbolTable + kSymbolRecordSize * image.numberOfSymbols;
   if (!Fits(stringTable, kStringTableSizeFieldSize, size)) return false;
-  const uint32_t stringTableSize = Read32(image.bytes, stringTable);
+  const uint32_t stringTableSize = Read32(file, stringTable);
   return stringTableSize >= kStringTableSizeFieldSize && stringTable + stringTableSize == size;
 }
 
 // Returns the offset of "PE\0\0".
-uint32_t RequirePeSignature(const std::vector<uint8_t>& b) {
-  const uint64_t size = b.size();
+uint32_t RequirePeSignature(const RandomAccessBytes& b) {
+  const uint64_t size = b.Size();
   Require(size <= kMaxUint32, "the file is larger than 4 GiB, which no PE image can be");
   Require(size >= kDosHeaderSize, "not a PE file: it is too short for an MZ header");
-  Require(b[0] == 'M' && b[1] == 'Z', "not a PE file: it does not begin with \"MZ\"");
+  uint8_t magic[2];
+  b.ReadAt(0, magic, sizeof magic);
+  Require(magic[0] == 'M' && magic[1] == 'Z', "not a PE file: it does not begin with \"MZ\"");
   const uint32_t peOffset = Read32(b, kDosPeOffsetField);
   Require(Fits(peOffset, kPeSignatureSize, size), "not a PE file: its PE header offset points past the end of the file");
-  Require(std::memcmp(&b[peOffset], "PE\0\0", kPeSignatureSize) == 0,
+  uint8_t signature[kPeSignatureSize];
+  b.ReadAt(peOffset, signature, sizeof signature);
+  Require(std::memcmp(signature, "PE\0\0", kPeSignatureSize) == 0,
           "not a PE file: there is no \"PE\" signature at its PE header offset");
   return peOffset;
 }
@@ -79,10 +85,9 @@ struct CoffCounts {
   uint32_t optionalHeaderSize;
 };
 
-CoffCounts ReadCoffHeader(PeImage& image, uint32_t peOffset) {
-  const std::vector<uint8_t>& b = image.bytes;
+CoffCounts ReadCoffHeader(PeImage& image, const RandomAccessBytes& b, uint32_t peOffset) {
   image.coffHeaderOffset = peOffset + static_cast<uint32_t>(kPeSignatureSize);
-  Require(Fits(image.coffHeaderOffset, kCoffHeaderSize, b.size()),
+  Require(Fits(image.coffHeaderOffset, kCoffHeaderSize, b.Size()),
           "truncated PE file: the COFF header runs past the end of the file");
   CoffCounts counts;
   counts.sections = Read16(b, image.coffHeaderOffset + kCoffNumberOfSectionsOffset);
@@ -93,8 +98,7 @@ CoffCounts ReadCoffHeader(PeImage& image, uint32_t peOffset) {
   return counts;
 }
 
-void ReadDataDirectories(PeImage& image, uint32_t optionalSize) {
-  const std::vector<uint8_t>& b = image.bytes;
+void ReadDataDirectories(PeImage& image, const RandomAccessBytes& b, uint32_t optionalSize) {
   const uint64_t optional = image.optionalHeaderOffset;
   const bool pe32 = image.format == PeFormat::kPe32;
   const uint64_t countOffset = pe32 ? kPe32DirectoryCountOffset : kPe32PlusDirectoryCountOffset;
@@ -111,8 +115,7 @@ void ReadDataDirectories(PeImage& image, uint32_t optionalSize) {
   }
 }
 
-void ReadAlignments(PeImage& image) {
-  const std::vector<uint8_t>& b = image.bytes;
+void ReadAlignments(PeImage& image, const RandomAccessBytes& b) {
   const uint64_t optional = image.optionalHeaderOffset;
   image.sectionAlignment = Read32(b, optional + kOptSectionAlignmentOffset);
   image.fileAlignment = Read32(b, optional + kOptFileAlignmentOffset);
@@ -124,21 +127,20 @@ void ReadAlignments(PeImage& image) {
                  image.sectionAlignment));
 }
 
-void ReadOptionalHeader(PeImage& image, uint32_t optionalSize) {
+void ReadOptionalHeader(PeImage& image, const RandomAccessBytes& file, uint32_t optionalSize) {
   const uint64_t optional = image.optionalHeaderOffset;
   Require(optionalSize >= 2, "not a PE image: it has no optional header (an object file?)");
-  Require(Fits(optional, optionalSize, image.bytes.size()),
+  Require(Fits(optional, optionalSize, file.Size()),
           "truncated PE file: the optional header runs past the end of the file");
-  const uint16_t magic = Read16(image.bytes, optional + kOptMagicOffset);
+  const uint16_t magic = Read16(file, optional + kOptMagicOffset);
   Require(magic == kPe32Magic || magic == kPe32PlusMagic,
           Format("unknown optional header magic 0x%X (only PE32, 0x10B, and PE32+, 0x20B, are supported)", magic));
   image.format = magic == kPe32Magic ? PeFormat::kPe32 : PeFormat::kPe32Plus;
-  ReadDataDirectories(image, optionalSize);
-  ReadAlignments(image);
+  ReadDataDirectories(image, file, optionalSize);
+  ReadAlignments(image, file);
 }
 
-void ReadSections(PeImage& image, uint32_t count) {
-  const std::vector<uint8_t>& bytes = image.bytes;
+void ReadSections(PeImage& image, const RandomAccessBytes& bytes, uint32_t count) {
   image.sectionDataEnd = image.sizeOfHeaders;
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t header = image.sectionTableOffset + kSectionHeaderSize * i;
@@ -150,7 +152,7 @@ void ReadSections(PeImage& image, uint32_t count) {
     section.pointerToRawData = Read32(bytes, header + kSectionPointerToRawDataOffset);
     section.characteristics = Read32(bytes, header + kSectionCharacteristicsOffset);
     if (section.sizeOfRawData != 0) {
-      if (!Fits(section.pointerToRawData, section.sizeOfRawData, bytes.size())) {
+      if (!Fits(section.pointerToRawData, section.sizeOfRawData, bytes.Size())) {
         throw PeError(Format("truncated PE file: section \"%s\" runs past the end of the file", section.name.c_str()));
       }
       image.sectionDataEnd = std::max<uint32_t>(image.sectionDataEnd, section.pointerToRawData + section.sizeOfRawData);
@@ -159,15 +161,23 @@ void ReadSections(PeImage& image, uint32_t count) {
   }
 }
 
-void ReadSectionTable(PeImage& image, uint32_t optionalSize, uint32_t sectionCount) {
-  const uint64_t size = image.bytes.size();
+void ReadSectionTable(PeImage& image, const RandomAccessBytes& file, uint32_t optionalSize, uint32_t sectionCount) {
+  const uint64_t size = file.Size();
   image.sectionTableOffset = image.optionalHeaderOffset + optionalSize;
   Require(Fits(image.sectionTableOffset, kSectionHeaderSize * sectionCount, size),
           "truncated PE file: the section table runs past the end of the file");
   Require(Fits(0, image.sizeOfHeaders, size), "truncated PE file: the headers run past the end of the file");
   Require(image.sectionTableOffset + kSectionHeaderSize * sectionCount <= image.sizeOfHeaders,
           "the section table runs past the end of the headers (SizeOfHeaders)");
-  ReadSections(image, sectionCount);
+  ReadSections(image, file, sectionCount);
+}
+
+void ReadHeaders(PeImage& image, const RandomAccessBytes& file) {
+  image.fileSize = file.Size();
+  const CoffCounts counts = ReadCoffHeader(image, file, RequirePeSignature(file));
+  ReadOptionalHeader(image, file, counts.optionalHeaderSize);
+  ReadSectionTable(image, file, counts.optionalHeaderSize, counts.sections);
+  image.trailerIsSymbolTable = image.sectionDataEnd < image.fileSize && TrailerIsSymbolTable(image, file);
 }
 
 }  // namespace
@@ -175,9 +185,12 @@ void ReadSectionTable(PeImage& image, uint32_t optionalSize, uint32_t sectionCou
 PeImage ReadPeImage(std::vector<uint8_t> bytes) {
   PeImage image;
   image.bytes = std::move(bytes);
-  const CoffCounts counts = ReadCoffHeader(image, RequirePeSignature(image.bytes));
-  ReadOptionalHeader(image, counts.optionalHeaderSize);
-  ReadSectionTable(image, counts.optionalHeaderSize, counts.sections);
-  image.trailerIsSymbolTable = image.sectionDataEnd < image.bytes.size() && TrailerIsSymbolTable(image);
+  ReadHeaders(image, MemoryBytes(image.bytes.data(), image.bytes.size()));
+  return image;
+}
+
+PeImage ReadPeHeaders(const RandomAccessBytes& file) {
+  PeImage image;
+  ReadHeaders(image, file);
   return image;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "mksetup/byte_stream.h"
+
 // Every refusal: a file that is not a PE image, a damaged one, or one that cannot take a new
 // resource section without losing something. what() says which, in words meant for the user.
 // Nothing else is thrown on bad input; every offset in the file is checked before it is read.
@@ -35,10 +37,12 @@ struct PeDataDirectory {
 constexpr uint32_t kResourceDirectoryIndex = 2;
 constexpr uint32_t kSecurityDirectoryIndex = 4;
 
-// A parsed image. `bytes` is the whole file; the rest are the header values that reading the
-// resources and writing the new image need, all checked to lie inside `bytes`.
+// A parsed image. `bytes` is the whole file when it was read whole, else empty; the rest are the
+// header values that reading the resources and writing the new image need, all checked to lie
+// inside the file's `fileSize` bytes.
 struct PeImage {
   std::vector<uint8_t> bytes;
+  uint64_t fileSize = 0;
   PeFormat format = PeFormat::kPe32;
   uint32_t coffHeaderOffset = 0;      // just past "PE\0\0"
   uint32_t optionalHeaderOffset = 0;
@@ -58,3 +62,6 @@ struct PeImage {
 // that is not PE, has an unknown optional header magic, or whose headers or sections run past
 // the end of the file or past each other.
 PeImage ReadPeImage(std::vector<uint8_t> bytes);
+
+// The same checks on a file read where it needs to be, never whole; `bytes` stays empty.
+PeImage ReadPeHeaders(const RandomAccessBytes& file);

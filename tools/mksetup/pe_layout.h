@@ -98,6 +98,17 @@ inline uint32_t Read32(const std::vector<uint8_t>& bytes, uint64_t offset) {
   return Read16(bytes, offset) | (static_cast<uint32_t>(Read16(bytes, offset + 2)) << 16);
 }
 
+inline uint16_t Read16(const RandomAccessBytes& bytes, uint64_t offset) {
+  Require(Fits(offset, 2, bytes.Size()), "truncated PE file: a header runs past the end of the file");
+  uint8_t field[2];
+  bytes.ReadAt(offset, field, sizeof field);
+  return static_cast<uint16_t>(field[0] | (field[1] << 8));
+}
+
+inline uint32_t Read32(const RandomAccessBytes& bytes, uint64_t offset) {
+  return Read16(bytes, offset) | (static_cast<uint32_t>(Read16(bytes, offset + 2)) << 16);
+}
+
 inline void Write16(std::vector<uint8_t>& bytes, uint64_t offset, uint16_t value) {
   bytes.at(offset) = static_cast<uint8_t>(value);
   bytes.at(offset + 1) = static_cast<uint8_t>(value >> 8);

@@ -19,6 +19,7 @@ struct DirectoryEntry {
 
 struct TreeReader {
   const PeImage& image;
+  const RandomAccessBytes& file;
   uint64_t root;     // file offset of the root directory
   uint64_t viewEnd;  // end of the file-backed part of its section
   std::map<uint64_t, uint64_t> claimed;  // start to end of every directory table and data entry read
@@ -54,29 +55,31 @@ ResourceName ReadEntryName(TreeReader& reader, uint32_t field) {
   }
   const uint64_t string = reader.root + (field & ~kHighBit);
   Require(Fits(string, 2, reader.viewEnd), kOutsideSection);
-  const uint16_t length = Read16(reader.image.bytes, string);
+  const uint16_t length = Read16(reader.file, string);
   Require(Fits(string + 2, 2ull * length, reader.viewEnd), kOutsideSection);
   // Entries may share a name, but overlapping names could make a small file expand enormously.
   reader.nameBytes += 2ull * length;
-  Require(reader.nameBytes <= reader.image.bytes.size(), "the resource names add up to more than the file holds");
+  Require(reader.nameBytes <= reader.image.fileSize, "the resource names add up to more than the file holds");
+  std::vector<uint8_t> units(2ull * length);
+  reader.file.ReadAt(string + 2, units.data(), units.size());
   std::u16string text(length, u'\0');
-  for (uint16_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(Read16(reader.image.bytes, string + 2 + 2ull * i));
+  for (uint16_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(units[2ull * i] | (units[2ull * i + 1] << 8));
   return ResourceName::String(std::move(text));
 }
 
 std::vector<DirectoryEntry> ReadDirectory(TreeReader& reader, uint32_t offset) {
   const uint64_t directory = reader.root + offset;
   Require(Fits(directory, kDirectoryHeaderSize, reader.viewEnd), kOutsideSection);
-  const uint64_t count = static_cast<uint64_t>(Read16(reader.image.bytes, directory + kDirectoryNamedCountOffset)) +
-                         Read16(reader.image.bytes, directory + kDirectoryIdCountOffset);
+  const uint64_t count = static_cast<uint64_t>(Read16(reader.file, directory + kDirectoryNamedCountOffset)) +
+                         Read16(reader.file, directory + kDirectoryIdCountOffset);
   Claim(reader, directory, kDirectoryHeaderSize + kDirectoryEntrySize * count,
         "the resource tree reaches the same directory twice (a loop or a shared subtree)");
   std::vector<DirectoryEntry> entries;
   entries.reserve(count);
   for (uint64_t i = 0; i < count; ++i) {
     const uint64_t entry = directory + kDirectoryHeaderSize + kDirectoryEntrySize * i;
-    const uint32_t target = Read32(reader.image.bytes, entry + kDirectoryEntryTargetOffset);
-    entries.push_back(DirectoryEntry{ReadEntryName(reader, Read32(reader.image.bytes, entry + kDirectoryEntryNameOffset)),
+    const uint32_t target = Read32(reader.file, entry + kDirectoryEntryTargetOffset);
+    entries.push_back(DirectoryEntry{ReadEntryName(reader, Read32(reader.file, entry + kDirectoryEntryNameOffset)),
                                      (target & kHighBit) != 0, target & ~kHighBit});
   }
   return entries;
@@ -84,22 +87,22 @@ std::vector<DirectoryEntry> ReadDirectory(TreeReader& reader, uint32_t offset) {
 
 const char kNotThreeLevels[] = "the resource tree is not three levels deep (type, name, language)";
 
-ResourceData ReadDataEntry(TreeReader& reader, uint32_t offset) {
+ResourceLocation ReadDataEntry(TreeReader& reader, uint32_t offset) {
   const uint64_t entry = reader.root + offset;
   Claim(reader, entry, kDataEntrySize, "the resource tree reaches the same data entry twice");
-  const uint32_t rva = Read32(reader.image.bytes, entry + kDataEntryRvaOffset);
-  const uint32_t size = Read32(reader.image.bytes, entry + kDataEntrySizeOffset);
+  const uint32_t rva = Read32(reader.file, entry + kDataEntryRvaOffset);
+  const uint32_t size = Read32(reader.file, entry + kDataEntrySizeOffset);
   const PeSection* section = SectionBacking(reader.image, rva, size);
   Require(section != nullptr, "resource data lies outside the image's sections");
   // Each data entry is read once and lies in the file, so only overlapping data can add up to
   // more than the file; the limit keeps a hostile tree from multiplying the memory it takes.
   reader.dataBytes += size;
-  Require(reader.dataBytes <= reader.image.bytes.size(), "resource data entries overlap each other");
-  const uint64_t start = section->pointerToRawData + (rva - section->virtualAddress);
-  ResourceData data;
-  data.codePage = Read32(reader.image.bytes, entry + kDataEntryCodePageOffset);
-  data.bytes.assign(reader.image.bytes.begin() + start, reader.image.bytes.begin() + start + size);
-  return data;
+  Require(reader.dataBytes <= reader.image.fileSize, "resource data entries overlap each other");
+  ResourceLocation location;
+  location.codePage = Read32(reader.file, entry + kDataEntryCodePageOffset);
+  location.fileOffset = section->pointerToRawData + (rva - section->virtualAddress);
+  location.size = size;
+  return location;
 }
 
 template <typename Map, typename Value>
@@ -109,8 +112,11 @@ void InsertOnce(Map& map, const ResourceName& key, Value value) {
   }
 }
 
-ResourceLanguages ReadLanguages(TreeReader& reader, uint32_t offset) {
-  ResourceLanguages languages;
+using LanguageLocations = std::map<ResourceName, ResourceLocation>;
+using NameLocations = std::map<ResourceName, LanguageLocations>;
+
+LanguageLocations ReadLanguages(TreeReader& reader, uint32_t offset) {
+  LanguageLocations languages;
   for (const DirectoryEntry& entry : ReadDirectory(reader, offset)) {
     Require(!entry.isDirectory, kNotThreeLevels);
     InsertOnce(languages, entry.name, ReadDataEntry(reader, entry.target));
@@ -118,8 +124,8 @@ ResourceLanguages ReadLanguages(TreeReader& reader, uint32_t offset) {
   return languages;
 }
 
-ResourceNames ReadNames(TreeReader& reader, uint32_t offset) {
-  ResourceNames names;
+NameLocations ReadNames(TreeReader& reader, uint32_t offset) {
+  NameLocations names;
   for (const DirectoryEntry& entry : ReadDirectory(reader, offset)) {
     Require(entry.isDirectory, kNotThreeLevels);
     InsertOnce(names, entry.name, ReadLanguages(reader, entry.target));
@@ -171,19 +177,36 @@ bool operator==(const ResourceData& a, const ResourceData& b) {
   return a.codePage == b.codePage && a.bytes == b.bytes && a.deferred == b.deferred && a.deferredSize == b.deferredSize;
 }
 
-ResourceTree ReadResources(const PeImage& image) {
-  ResourceTree tree;
+ResourceLayout ReadResourceLayout(const PeImage& image, const RandomAccessBytes& file) {
+  ResourceLayout tree;
   if (image.dataDirectories.size() <= kResourceDirectoryIndex) return tree;
   const PeDataDirectory& directory = image.dataDirectories[kResourceDirectoryIndex];
   if (directory.virtualAddress == 0) return tree;
   const PeSection* section = SectionBacking(image, directory.virtualAddress, kDirectoryHeaderSize);
   Require(section != nullptr, "the resource directory lies outside the image's sections");
   const uint64_t sectionStart = section->pointerToRawData;
-  TreeReader reader{image, sectionStart + (directory.virtualAddress - section->virtualAddress),
+  TreeReader reader{image, file, sectionStart + (directory.virtualAddress - section->virtualAddress),
                     sectionStart + BackedLength(*section), {}, 0, 0};
   for (const DirectoryEntry& entry : ReadDirectory(reader, 0)) {
     Require(entry.isDirectory, kNotThreeLevels);
     InsertOnce(tree, entry.name, ReadNames(reader, entry.target));
+  }
+  return tree;
+}
+
+ResourceTree ReadResources(const PeImage& image) {
+  const ResourceLayout layout = ReadResourceLayout(image, MemoryBytes(image.bytes.data(), image.bytes.size()));
+  ResourceTree tree;
+  // Directories without entries stay in the tree: writing it again must give the same layout.
+  for (const auto& [type, names] : layout) {
+    ResourceNames& treeNames = tree[type];
+    for (const auto& [name, languages] : names) {
+      ResourceLanguages& treeLanguages = treeNames[name];
+      for (const auto& [language, location] : languages) {
+        const auto start = image.bytes.begin() + static_cast<std::ptrdiff_t>(location.fileOffset);
+        treeLanguages[language] = ResourceData{location.codePage, std::vector<uint8_t>(start, start + location.size)};
+      }
+    }
   }
   return tree;
 }

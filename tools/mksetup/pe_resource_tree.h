@@ -48,6 +48,19 @@ using ResourceLanguages = std::map<ResourceName, ResourceData>;
 using ResourceNames = std::map<ResourceName, ResourceLanguages>;
 using ResourceTree = std::map<ResourceName, ResourceNames>;
 
+// Where one resource's data lies in the file: what a reader needs to take it without copying it.
+struct ResourceLocation {
+  uint32_t codePage = 0;
+  uint64_t fileOffset = 0;
+  uint32_t size = 0;
+};
+
+using ResourceLayout = std::map<ResourceName, std::map<ResourceName, std::map<ResourceName, ResourceLocation>>>;
+
+// Reads the directories, names and data entries of the tree in `file`, whose headers `image`
+// holds, with every check that ReadResources makes, and none of the resources' data.
+ResourceLayout ReadResourceLayout(const PeImage& image, const RandomAccessBytes& file);
+
 // Reads the whole resource tree, copying every resource's data. An image without a resource
 // directory gives an empty tree. Throws PeError for a tree that is not three levels deep, that
 // reaches a directory or data entry twice (a loop or a shared subtree), that lists an entry twice,
