@@ -71,7 +71,8 @@ InputFile::~InputFile() {
 void InputFile::ReadAt(uint64_t offset, uint8_t* destination, size_t size) const {
   size_t done = 0;
   while (done < size) {
-    const ssize_t got = pread(static_cast<int>(handle_), destination + done, size - done, static_cast<off_t>(offset + done));
+    const off_t at = static_cast<off_t>(offset + done);
+    const ssize_t got = pread(static_cast<int>(handle_), destination + done, size - done, at);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw ToolError(path_, "cannot read: " + LastErrorText());
     if (got == 0) throw ToolError(path_, "the file became shorter while it was read");

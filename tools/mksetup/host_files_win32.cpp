@@ -130,7 +130,9 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 InputFile::InputFile(const std::string& path)
     : path_(path), handle_(reinterpret_cast<intptr_t>(OpenForReading(path))) {
-  if (reinterpret_cast<HANDLE>(handle_) == INVALID_HANDLE_VALUE) throw ToolError(path, "cannot open: " + LastErrorText());
+  if (reinterpret_cast<HANDLE>(handle_) == INVALID_HANDLE_VALUE) {
+    throw ToolError(path, "cannot open: " + LastErrorText());
+  }
   LARGE_INTEGER length;
   if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &length)) {
     const std::string failure = "cannot read: " + LastErrorText();

@@ -40,8 +40,9 @@ void CheckReaderRules(const LoadedPayload& payload, const std::string& path, uin
   const MergeContents& contents = payload.contents;
   // The check reads no further than the entry table, which the head holds whenever the length
   // covers it; the expansion is below 4 GiB.
-  const MergeCheckResult check = CheckMergeFile(merge.bytes.data(), static_cast<uint32_t>(merge.expandedSize), extractionFolderLength,
-                                                codePage ? codePage->leadBytes() : kSingleByteCodePage);
+  const MergeCheckResult check =
+      CheckMergeFile(merge.bytes.data(), static_cast<uint32_t>(merge.expandedSize), extractionFolderLength,
+                     codePage ? codePage->leadBytes() : kSingleByteCodePage);
   const std::string launch = "the launch name \"" + contents.launchName + "\" ";
   switch (check.check) {
     case MergeCheck::kOk:

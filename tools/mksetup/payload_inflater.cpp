@@ -69,6 +69,11 @@ void PayloadInflater::Fail(const std::string& failure) {
   throw ToolError(path_, failure);
 }
 
+void PayloadInflater::FailTruncated() {
+  Fail("the compressed data ends after " + std::to_string(stream_.Size()) +
+       " bytes before its final block: the stream is truncated");
+}
+
 // The trailer may straddle what is left in the input buffer and what the source still holds.
 void PayloadInflater::CheckTrailer() {
   if (expanded_ >= kFourGiB) Fail(kTooLarge);
@@ -98,15 +103,13 @@ bool PayloadInflater::Next(const uint8_t*& data, size_t& size) {
     consumed_ += offered - inflater_.avail_in;
     const size_t produced = kPieceSize - inflater_.avail_out;
     const bool inputUsedUp = inflater_.avail_in == 0 && unread_ == 0;
-    const std::string truncated = "the compressed data ends after " + std::to_string(stream_.Size()) +
-                                  " bytes before its final block: the stream is truncated";
-    if (status == Z_BUF_ERROR && inputUsedUp) Fail(truncated);
+    if (status == Z_BUF_ERROR && inputUsedUp) FailTruncated();
     if (status == Z_DATA_ERROR) {
       Fail(std::string("the compressed data is damaged near byte ") + std::to_string(kZlibHeaderSize + consumed_) +
            " of the stream (" + (inflater_.msg ? inflater_.msg : "invalid deflate data") + ")");
     }
     if (status == Z_MEM_ERROR) throw std::bad_alloc();
-    if (status == Z_OK && inputUsedUp && inflater_.avail_out != 0) Fail(truncated);
+    if (status == Z_OK && inputUsedUp && inflater_.avail_out != 0) FailTruncated();
     adler_ = adler32(adler_, output_.data(), static_cast<uInt>(produced));
     expanded_ += produced;
     if (status == Z_STREAM_END) {

@@ -36,7 +36,8 @@ class PayloadInflater {
 
  private:
   void Refill();
-  void Fail(const std::string& failure);
+  [[noreturn]] void Fail(const std::string& failure);
+  [[noreturn]] void FailTruncated();
   void CheckTrailer();
 
   ByteSource& stream_;
