@@ -87,7 +87,7 @@ std::vector<Segment> PlanSegments(const uint8_t* data, size_t begin, size_t leng
 
 // Raw deflate of one segment, appended to `out`. The window before the segment goes in as a
 // dictionary, so matches reach back across the join exactly as in one long stream.
-bool DeflateSegment(z_stream& stream, int level, const uint8_t* data, const Segment& segment, bool last,
+bool DeflateSegment(z_stream& stream, const uint8_t* data, const Segment& segment, bool last,
                     std::vector<uint8_t>& out) {
   if (deflateReset(&stream) != Z_OK) return false;
   if (segment.begin > 0) {
@@ -140,7 +140,7 @@ bool EncodeChunk(const uint8_t* data, size_t begin, size_t length, bool lastChun
     if (segments[i].stored) {
       StoreSegment(data, segments[i], last, chunk.bytes);
     } else {
-      ok = DeflateSegment(stream, level, data, segments[i], last, chunk.bytes);
+      ok = DeflateSegment(stream, data, segments[i], last, chunk.bytes);
     }
   }
   deflateEnd(&stream);
