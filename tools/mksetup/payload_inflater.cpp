@@ -48,8 +48,8 @@ PayloadInflater::PayloadInflater(ByteSource& stream, const std::string& path) : 
   stream.Read(header, sizeof header);
   CheckZlibHeader(header[0], header[1], path);
   unread_ = stream.Size() - kZlibHeaderSize;
-  input_.resize(kPieceSize);
-  output_.resize(kPieceSize);
+  input_.resize(static_cast<size_t>(unread_ < kPieceSize ? unread_ : kPieceSize));
+  output_.reset(new uint8_t[outputSize_]);
   if (inflateInit2(&inflater_, -15) != Z_OK) throw std::bad_alloc();
   adler_ = adler32(0, nullptr, 0);
 }
@@ -96,12 +96,17 @@ bool PayloadInflater::Next(const uint8_t*& data, size_t& size) {
   while (!ended_) {
     if (expanded_ >= kFourGiB) Fail(kTooLarge);
     if (inflater_.avail_in == 0 && unread_ != 0) Refill();
-    inflater_.next_out = output_.data();
-    inflater_.avail_out = static_cast<uInt>(kPieceSize);
+    if (grow_) {
+      outputSize_ *= 2;
+      output_.reset(new uint8_t[outputSize_]);
+      grow_ = false;
+    }
+    inflater_.next_out = output_.get();
+    inflater_.avail_out = static_cast<uInt>(outputSize_);
     const uInt offered = inflater_.avail_in;
     const int status = inflate(&inflater_, Z_NO_FLUSH);
     consumed_ += offered - inflater_.avail_in;
-    const size_t produced = kPieceSize - inflater_.avail_out;
+    const size_t produced = outputSize_ - inflater_.avail_out;
     const bool inputUsedUp = inflater_.avail_in == 0 && unread_ == 0;
     if (status == Z_BUF_ERROR && inputUsedUp) FailTruncated();
     if (status == Z_DATA_ERROR) {
@@ -110,15 +115,17 @@ bool PayloadInflater::Next(const uint8_t*& data, size_t& size) {
     }
     if (status == Z_MEM_ERROR) throw std::bad_alloc();
     if (status == Z_OK && inputUsedUp && inflater_.avail_out != 0) FailTruncated();
-    adler_ = adler32(adler_, output_.data(), static_cast<uInt>(produced));
+    adler_ = adler32(adler_, output_.get(), static_cast<uInt>(produced));
     expanded_ += produced;
     if (status == Z_STREAM_END) {
       CheckTrailer();
       ended_ = true;
     }
     if (produced != 0) {
-      data = output_.data();
+      data = output_.get();
       size = produced;
+      // The piece handed out stays valid until the next call, so a larger one replaces it only then.
+      grow_ = produced == outputSize_ && outputSize_ < kPieceSize;
       return true;
     }
   }

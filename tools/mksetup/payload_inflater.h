@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,9 +14,11 @@
 
 class PayloadInflater {
  public:
-  // What it reads from the stream and what it hands out at a time; nothing else grows with the
-  // payload.
+  // The most it reads from the stream and hands out at a time; nothing else grows with the
+  // payload. The pieces handed out start smaller and double while the expansion fills them, so a
+  // small payload never takes the largest.
   static constexpr size_t kPieceSize = size_t{1} << 20;
+  static constexpr size_t kFirstPieceSize = size_t{64} << 10;
 
   // Reads and checks the zlib header. Throws ToolError naming `path` for a header that the setup
   // program cannot expand.
@@ -43,8 +46,10 @@ class PayloadInflater {
   ByteSource& stream_;
   std::string path_;
   z_stream inflater_{};
-  std::vector<uint8_t> input_;
-  std::vector<uint8_t> output_;
+  std::vector<uint8_t> input_;  // no larger than the stream
+  std::unique_ptr<uint8_t[]> output_;
+  size_t outputSize_ = kFirstPieceSize;
+  bool grow_ = false;  // the last piece filled the buffer
   uint64_t unread_ = 0;    // bytes of the stream not yet taken from the source
   uint64_t consumed_ = 0;  // deflate bytes that the inflater has used
   uint64_t expanded_ = 0;
