@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <set>
 
-#include "extract_files_platform.h"
 #include "payload_check.h"
 #include "tool_error.h"
 
@@ -83,7 +82,7 @@ std::vector<HostEntry> PlanEntries(const LoadedPayload& payload, const std::stri
 // Hands each piece of the expansion to the file of the entry whose contents it holds.
 class EntryWriter : public ByteSink {
  public:
-  EntryWriter(ExtractionFolder& target, const std::vector<HostEntry>& plan, const std::vector<StoredEntry>& entries)
+  EntryWriter(ExtractionTarget& target, const std::vector<HostEntry>& plan, const std::vector<StoredEntry>& entries)
       : target_(target), plan_(plan), entries_(entries) {}
 
   void Write(const uint8_t* data, size_t size) override {
@@ -114,7 +113,7 @@ class EntryWriter : public ByteSink {
     offset_ += count;
   }
 
-  ExtractionFolder& target_;
+  ExtractionTarget& target_;
   const std::vector<HostEntry>& plan_;
   const std::vector<StoredEntry>& entries_;
   uint64_t offset_ = 0;
@@ -123,14 +122,15 @@ class EntryWriter : public ByteSink {
 
 }  // namespace
 
-void ExtractPayload(const LoadedPayload& payload, const RandomAccessBytes& file, const std::string& source,
-                    const std::string& folder, const CodePage* codePage) {
+std::vector<HostEntry> PlanExtraction(const LoadedPayload& payload, const std::string& source, const std::string& folder,
+                                      const CodePage* codePage) {
   // The host's own folder length is no limit here; names are judged as the reader judges them.
   CheckReaderRules(payload, source, 0, codePage);
-  const std::vector<HostEntry> plan = PlanEntries(payload, source, folder, codePage);
-  CheckRoutes(plan, folder);
-  ExtractionFolder target(folder);
+  return PlanEntries(payload, source, folder, codePage);
+}
 
+void WriteEntries(const LoadedPayload& payload, const RandomAccessBytes& file, const std::string& source,
+                  const std::vector<HostEntry>& plan, ExtractionTarget& target) {
   EntryWriter writer(target, plan, payload.contents.entries);
   try {
     const LoadedPayload again = ReadPayload(file, payload.stream, source, &writer);
@@ -143,4 +143,12 @@ void ExtractPayload(const LoadedPayload& payload, const RandomAccessBytes& file,
     for (size_t written = writer.finished(); written-- > 0;) target.Remove(plan[written]);
     throw;
   }
+}
+
+void ExtractPayload(const LoadedPayload& payload, const RandomAccessBytes& file, const std::string& source,
+                    const std::string& folder, const CodePage* codePage) {
+  const std::vector<HostEntry> plan = PlanExtraction(payload, source, folder, codePage);
+  CheckRoutes(plan, folder);
+  ExtractionFolder target(folder);
+  WriteEntries(payload, file, source, plan, target);
 }

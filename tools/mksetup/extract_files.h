@@ -6,6 +6,7 @@
 #include <string>
 
 #include "code_pages.h"
+#include "extract_files_platform.h"
 #include "payload_source.h"
 
 // Writes every entry below `folder` (created if missing) in record order, with its last-write and
@@ -16,3 +17,12 @@
 // payload that is damaged anywhere; a second pass writes the files piece by piece.
 void ExtractPayload(const LoadedPayload& payload, const RandomAccessBytes& file, const std::string& source,
                     const std::string& folder, const CodePage* codePage = nullptr);
+
+// The two halves of ExtractPayload, for a target other than the host's folder. PlanExtraction
+// refuses, before anything is written, every entry that the setup program would refuse or that
+// could land outside `folder`, and gives each entry's name on the host. WriteEntries expands the
+// payload again and hands every entry to `target`; after a failure it removes what it wrote.
+std::vector<HostEntry> PlanExtraction(const LoadedPayload& payload, const std::string& source, const std::string& folder,
+                                      const CodePage* codePage);
+void WriteEntries(const LoadedPayload& payload, const RandomAccessBytes& file, const std::string& source,
+                  const std::vector<HostEntry>& plan, ExtractionTarget& target);

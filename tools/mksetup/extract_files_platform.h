@@ -34,26 +34,38 @@ std::string JoinShown(const std::string& folder, const std::string& part);
 // or a link, and an entry that is a folder already.
 void CheckRoutes(const std::vector<HostEntry>& plan, const std::string& folder);
 
+// Where an extraction's entries go, one at a time: the host's folder, or memory where the whole
+// extraction is exercised without touching the disk. Failures are ToolError naming the entry.
+class ExtractionTarget {
+ public:
+  virtual ~ExtractionTarget() = default;
+  // Creates the entry's folders and the fresh file for its contents.
+  virtual void Begin(const HostEntry& entry) = 0;
+  // Adds the next piece of the contents of the entry begun last.
+  virtual void Append(const uint8_t* data, size_t size) = 0;
+  // Gives that entry's file its times and the target's name.
+  virtual void Finish(const StoredEntry& stored) = 0;
+  // Best effort, for undoing after a failure: Abandon deletes the fresh file of an unfinished
+  // entry, Remove the file of a finished one.
+  virtual void Abandon() = 0;
+  virtual void Remove(const HostEntry& entry) = 0;
+};
+
 // The folder of one extraction, created if missing. Each entry's contents go into a fresh file
 // beside the target, piece by piece, which then replaces the target's name, so no link that was
 // there is ever written through.
-class ExtractionFolder {
+class ExtractionFolder : public ExtractionTarget {
  public:
   explicit ExtractionFolder(const std::string& folder);
-  ~ExtractionFolder();
+  ~ExtractionFolder() override;
   ExtractionFolder(const ExtractionFolder&) = delete;
   ExtractionFolder& operator=(const ExtractionFolder&) = delete;
 
-  // Creates the entry's folders and the fresh file for its contents.
-  void Begin(const HostEntry& entry);
-  // Adds the next piece of the contents of the entry begun last.
-  void Append(const uint8_t* data, size_t size);
-  // Gives that entry's file its times and the target's name.
-  void Finish(const StoredEntry& stored);
-  // Best effort, for undoing after a failure: Abandon deletes the fresh file of an unfinished
-  // entry, Remove the file of a finished one.
-  void Abandon();
-  void Remove(const HostEntry& entry);
+  void Begin(const HostEntry& entry) override;
+  void Append(const uint8_t* data, size_t size) override;
+  void Finish(const StoredEntry& stored) override;
+  void Abandon() override;
+  void Remove(const HostEntry& entry) override;
 
  private:
   struct OpenEntry;  // the host's handles of the entry being written
