@@ -30,21 +30,29 @@ class InputFile : public RandomAccessBytes {
   uint64_t size_ = 0;
 };
 
-// One file of a folder being packed, read front to back in pieces. It must still have the `size`
-// that the folder scan saw: a file that is now shorter or longer has changed since, which is an
-// error. The file keeps its last-access time: where the host cannot read without touching it, it
-// is set back to `accessTime`, the time that the scan recorded.
-class PackedFileReader {
+// The contents of one file of a folder being packed, read front to back in pieces.
+class PackedContents {
+ public:
+  virtual ~PackedContents() = default;
+  // The next `size` bytes, which the file must have.
+  virtual void Read(uint8_t* destination, size_t size) = 0;
+  // After the last piece: the file must end here.
+  virtual void Finish() = 0;
+};
+
+// One file of the host's folder being packed. It must still have the `size` that the folder scan
+// saw: a file that is now shorter or longer has changed since, which is an error. The file keeps
+// its last-access time: where the host cannot read without touching it, it is set back to
+// `accessTime`, the time that the scan recorded.
+class PackedFileReader : public PackedContents {
  public:
   PackedFileReader(const std::string& path, uint64_t size, const FileTime& accessTime);
-  ~PackedFileReader();
+  ~PackedFileReader() override;
   PackedFileReader(const PackedFileReader&) = delete;
   PackedFileReader& operator=(const PackedFileReader&) = delete;
 
-  // The next `size` bytes, which the file must have.
-  void Read(uint8_t* destination, size_t size);
-  // After the last piece: the file must end here.
-  void Finish();
+  void Read(uint8_t* destination, size_t size) override;
+  void Finish() override;
 
  private:
   struct Host;

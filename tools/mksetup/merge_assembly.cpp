@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "format/payload_writer.h"
 #include "host_files.h"
@@ -93,8 +94,13 @@ void StoreNamesIn(const CodePage& codePage, FolderScan& scan, std::string& launc
   codePage.FromUtf8(launchName, launchName);
 }
 
-MergeFileSource::MergeFileSource(const std::vector<SourceFile>& files, const std::string& launchName)
-    : files_(files), length_(FolderMergeFileLength(files)) {
+std::unique_ptr<PackedContents> OpenHostFile(const SourceFile& file) {
+  return std::unique_ptr<PackedContents>(new PackedFileReader(file.hostPath, file.size, file.lastAccessTime));
+}
+
+MergeFileSource::MergeFileSource(const std::vector<SourceFile>& files, const std::string& launchName,
+                                 ContentsOpener open)
+    : files_(files), length_(FolderMergeFileLength(files)), open_(std::move(open)) {
   table_.assign(static_cast<size_t>(DataRegionOffset(files.size())), 0);
   WriteMergeFileHeader(&table_[0], static_cast<uint32_t>(files.size()), launchName);
   for (size_t i = 0; i < files.size(); ++i) {
@@ -126,7 +132,7 @@ size_t MergeFileSource::ReadFromFiles(uint8_t* destination, size_t size) {
   if (!reader_) {
     if (nextFile_ >= files_.size()) throw std::logic_error("read past the end of the data file");
     const SourceFile& file = files_[nextFile_];
-    reader_.reset(new PackedFileReader(file.hostPath, file.size, file.lastAccessTime));
+    reader_ = open_(file);
     fileLeft_ = file.size;
   }
   const size_t step = static_cast<size_t>(std::min<uint64_t>(size, fileLeft_));

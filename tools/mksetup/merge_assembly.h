@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,12 +27,17 @@ void CheckPackable(const std::string& folder, FolderScan& scan, const std::strin
 // Turns the checked UTF-8 names of the files and the launch name into the bytes of `codePage`.
 void StoreNamesIn(const CodePage& codePage, FolderScan& scan, std::string& launchName);
 
+// Opens the contents of one scanned file: the host's file, unless the folder is held elsewhere.
+using ContentsOpener = std::function<std::unique_ptr<PackedContents>(const SourceFile& file)>;
+std::unique_ptr<PackedContents> OpenHostFile(const SourceFile& file);
+
 // The merge data file of `files` (already checked) as a stream: the header and entry table come
 // from memory, each file's contents from the file itself when the stream reaches it, so only one
 // file is open at a time and none is held whole. `files` must outlive the source.
 class MergeFileSource : public ByteSource {
  public:
-  MergeFileSource(const std::vector<SourceFile>& files, const std::string& launchName);
+  MergeFileSource(const std::vector<SourceFile>& files, const std::string& launchName,
+                  ContentsOpener open = OpenHostFile);
   ~MergeFileSource() override;
 
   uint64_t Size() const override { return length_; }
@@ -45,6 +51,7 @@ class MergeFileSource : public ByteSource {
   std::vector<uint8_t> table_;
   size_t tableRead_ = 0;
   size_t nextFile_ = 0;
-  std::unique_ptr<PackedFileReader> reader_;
+  ContentsOpener open_;
+  std::unique_ptr<PackedContents> reader_;
   uint64_t fileLeft_ = 0;
 };
