@@ -81,18 +81,24 @@ std::vector<fs::path> FilesOfRun(const Scratch& scratch) {
   return files;
 }
 
-// What an extraction must give: for each path below `folder`, the contents of the last entry of
-// that name, cut from the whole expansion (the input is small).
-std::map<fs::path, Bytes> ExpectedFiles(const fs::path& folder, const LoadedPayload& payload, const RandomAccessBytes& input) {
+// What an extraction must give for each path below `folder`: the last entry of that name, and
+// its contents cut from the whole expansion (the input is small).
+struct ExpectedFile {
+  const StoredEntry* entry;
+  Bytes contents;
+};
+
+std::map<fs::path, ExpectedFile> ExpectedFiles(const fs::path& folder, const LoadedPayload& payload,
+                                               const RandomAccessBytes& input) {
   Bytes merge;
   VectorSink sink(merge);
   ReadPayload(input, payload.stream, kInputName, &sink);
   FUZZ_CHECK(merge.size() == payload.merge.expandedSize);
-  std::map<fs::path, Bytes> expected;
+  std::map<fs::path, ExpectedFile> expected;
   for (const StoredEntry& entry : payload.contents.entries) {
     FUZZ_CHECK(entry.dataOffset + entry.fields.sizeLow <= merge.size());
     const auto begin = merge.begin() + static_cast<ptrdiff_t>(entry.dataOffset);
-    expected[HostPath(folder, entry.relativePath)] = Bytes(begin, begin + entry.fields.sizeLow);
+    expected[HostPath(folder, entry.relativePath)] = ExpectedFile{&entry, Bytes(begin, begin + entry.fields.sizeLow)};
   }
   return expected;
 }
@@ -112,11 +118,11 @@ void CheckExtractionToDisk(const Scratch& scratch, const LoadedPayload& payload,
     FUZZ_CHECK(files.empty());
     return;
   }
-  const std::map<fs::path, Bytes> expected = ExpectedFiles(scratch.out, payload, input);
+  const std::map<fs::path, ExpectedFile> expected = ExpectedFiles(scratch.out, payload, input);
   FUZZ_CHECK(files.size() == expected.size());
   for (const fs::path& file : files) {
     const auto found = expected.find(file);
-    FUZZ_CHECK(found != expected.end() && ReadScratchFile(file) == found->second);
+    FUZZ_CHECK(found != expected.end() && ReadScratchFile(file) == found->second.contents);
   }
 }
 
@@ -135,20 +141,18 @@ void CheckExtractionToMemory(const LoadedPayload& payload, const RandomAccessByt
     FUZZ_CHECK(target.files().empty());
     return;
   }
-  const std::map<fs::path, Bytes> expected = ExpectedFiles(folder, payload, input);
+  const std::map<fs::path, ExpectedFile> expected = ExpectedFiles(folder, payload, input);
   FUZZ_CHECK(target.files().size() == expected.size());
   // A file is a file only: no other file lies below it as if it were a folder.
   for (auto file = target.files().begin(); std::next(file) != target.files().end(); ++file) {
     const std::string prefix = file->first.string() + "/";
     FUZZ_CHECK(std::next(file)->first.string().compare(0, prefix.size(), prefix) != 0);
   }
-  std::map<fs::path, const StoredEntry*> last;
-  for (const StoredEntry& entry : payload.contents.entries) last[HostPath(folder, entry.relativePath)] = &entry;
   for (const auto& [path, file] : target.files()) {
     const auto found = expected.find(path);
-    FUZZ_CHECK(found != expected.end() && file.contents == found->second);
-    FUZZ_CHECK(SameTime(file.lastAccess, last[path]->fields.lastAccessTime));
-    FUZZ_CHECK(SameTime(file.lastWrite, last[path]->fields.lastWriteTime));
+    FUZZ_CHECK(found != expected.end() && file.contents == found->second.contents);
+    FUZZ_CHECK(SameTime(file.lastAccess, found->second.entry->fields.lastAccessTime));
+    FUZZ_CHECK(SameTime(file.lastWrite, found->second.entry->fields.lastWriteTime));
   }
 }
 
