@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "deflate_data.h"
 #include "format/merge_format.h"
 #include "format/payload_writer.h"
-#include "mksetup/pe_resources.h"
-#include "deflate_data.h"
 #include "payload_entries.h"
+#include "pe/pe_writer.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "code_page_tables.h"
-#include "code_pages.h"
 #include "format/name_rules.h"
 #include "fuzz_check.h"
+#include "text/code_page_tables.h"
+#include "text/code_pages.h"
 
 namespace {
 

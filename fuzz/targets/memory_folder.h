@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "extract_files.h"
 #include "fuzz_check.h"
+#include "payload/extraction.h"
 
 // The extraction's files as the host would hold them, by the path their folders and name make
 // below the extraction folder, with the times each was given.
@@ -24,7 +24,7 @@ class MemoryFolder : public ExtractionTarget {
 
   explicit MemoryFolder(const std::filesystem::path& folder) : folder_(folder) {}
 
-  void Begin(const HostEntry& entry) override {
+  void Begin(const PlannedEntry& entry) override {
     FUZZ_CHECK(open_ == nullptr);
     open_ = &entry;
     pending_.clear();
@@ -43,13 +43,13 @@ class MemoryFolder : public ExtractionTarget {
     open_ = nullptr;
     pending_.clear();
   }
-  void Remove(const HostEntry& entry) override { files_.erase(PathOf(entry)); }
+  void Remove(const PlannedEntry& entry) override { files_.erase(PathOf(entry)); }
 
   const std::map<std::filesystem::path, File>& files() const { return files_; }
 
  private:
   // Every component must be a plain name, or the host's folder would take the entry elsewhere.
-  std::filesystem::path PathOf(const HostEntry& entry) const {
+  std::filesystem::path PathOf(const PlannedEntry& entry) const {
     std::filesystem::path path = folder_;
     for (const std::string& part : entry.folders) path /= CheckedComponent(part);
     return path / CheckedComponent(entry.fileName);
@@ -61,7 +61,7 @@ class MemoryFolder : public ExtractionTarget {
   }
 
   std::filesystem::path folder_;
-  const HostEntry* open_ = nullptr;
+  const PlannedEntry* open_ = nullptr;
   std::vector<uint8_t> pending_;
   std::map<std::filesystem::path, File> files_;
 };

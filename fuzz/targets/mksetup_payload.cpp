@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "extract_files.h"
 #include "fuzz_check.h"
-#include "listing.h"
 #include "memory_folder.h"
-#include "payload_check.h"
-#include "payload_source.h"
+#include "payload/extraction.h"
+#include "payload/listing.h"
+#include "payload/payload_check.h"
+#include "payload/payload_source.h"
 #include "scratch_folder.h"
 #include "tool_error.h"
 
@@ -93,7 +93,7 @@ std::map<fs::path, ExpectedFile> ExpectedFiles(const fs::path& folder, const Loa
   Bytes merge;
   VectorSink sink(merge);
   ReadPayload(input, payload.stream, kInputName, &sink);
-  FUZZ_CHECK(merge.size() == payload.merge.expandedSize);
+  FUZZ_CHECK(merge.size() == payload.table.expandedSize);
   std::map<fs::path, ExpectedFile> expected;
   for (const StoredEntry& entry : payload.contents.entries) {
     FUZZ_CHECK(entry.dataOffset + entry.fields.sizeLow <= merge.size());
@@ -131,7 +131,7 @@ void CheckExtractionToMemory(const LoadedPayload& payload, const RandomAccessByt
   MemoryFolder target(folder);
   bool extracted = true;
   try {
-    const std::vector<HostEntry> plan = PlanExtraction(payload, kInputName, folder.string(), nullptr);
+    const std::vector<PlannedEntry> plan = PlanExtraction(payload, kInputName, folder.string(), nullptr);
     WriteEntries(payload, input, kInputName, plan, target);
   } catch (const ToolError& error) {
     FUZZ_CHECK(error.what()[0] != '\0');
@@ -213,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   FUZZ_CHECK(payload.contents.entries.size() == payload.contents.entryCount);
-  FUZZ_CHECK(payload.contents.dataEnd <= payload.merge.expandedSize);
+  FUZZ_CHECK(payload.contents.dataEnd <= payload.table.expandedSize);
 
   std::ostringstream text;
   WriteListing(payload, text);

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "code_pages.h"
 #include "format/merge_format.h"
 #include "format/name_rules.h"
 #include "format/payload_writer.h"
 #include "fuzz_check.h"
-#include "name_problems.h"
+#include "pack/packable.h"
+#include "text/code_pages.h"
+#include "text/windows_names.h"
 
 namespace {
 

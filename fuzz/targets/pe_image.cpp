@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "mksetup/pe_resources.h"
+#include "pe/pe_writer.h"
 
 namespace {
 

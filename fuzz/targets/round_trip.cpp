@@ -25,15 +25,16 @@
 #include <vector>
 
 #include "byte_stream.h"
-#include "cli.h"
-#include "code_pages.h"
-#include "extract_files.h"
-#include "folder_scan.h"
+#include "cli/commands.h"
 #include "fuzz_check.h"
 #include "memory_folder.h"
-#include "merge_assembly.h"
-#include "parallel_deflate.h"
-#include "payload_source.h"
+#include "pack/compressor.h"
+#include "pack/folder_scan.h"
+#include "pack/merge_file_source.h"
+#include "pack/packable.h"
+#include "payload/extraction.h"
+#include "payload/payload_source.h"
+#include "text/code_pages.h"
 #include "tool_error.h"
 
 namespace {

@@ -61,31 +61,31 @@ void ResetControlsForStart(HWND dialog) {
   UpdateWindow(GetDlgItem(dialog, IDC_PROGRESS));
 }
 
-bool Fail(const WorkerState& state, const char* message) {
+bool ReportFailure(const WorkerState& state, const char* message) {
   ReportError(state.dialog, message);
   return false;
 }
 
 bool WritePayloadFile(WorkerState& state) {
   PayloadBytes payload;
-  if (!FindPayloadResource(AttachedPayloadModule(), &payload)) return Fail(state, kExtractFailed);
-  if (state.payloadFileName[0] == '\0') return Fail(state, kTempCreateFailed);
+  if (!FindPayloadResource(AttachedPayloadModule(), &payload)) return ReportFailure(state, kExtractFailed);
+  if (state.payloadFileName[0] == '\0') return ReportFailure(state, kTempCreateFailed);
 
   HANDLE file = CreateFileA(state.payloadFileName, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == nullptr || file == INVALID_HANDLE_VALUE) return Fail(state, kTempCreateFailed);
+  if (file == nullptr || file == INVALID_HANDLE_VALUE) return ReportFailure(state, kTempCreateFailed);
   state.file = file;
   SetFilePointer(file, 0, nullptr, FILE_BEGIN);  // a new file stands at 0 already: nothing to judge
   DWORD written = 0;
   WriteFile(file, payload.data, payload.size, &written, nullptr);  // judged by the count
   CloseWorkerFile(state);
   // A short payload file would only surface later as a damaged stream.
-  if (written != payload.size) return Fail(state, kTempCreateFailed);
+  if (written != payload.size) return ReportFailure(state, kTempCreateFailed);
   return true;
 }
 
 bool InflatePayload(WorkerState& state) {
-  if (InflateFileToFile(state.payloadFileName, state.mergeFileName) != 0) return Fail(state, kDecompressFailed);
+  if (InflateFileToFile(state.payloadFileName, state.mergeFileName) != 0) return ReportFailure(state, kDecompressFailed);
   DeleteFileA(state.payloadFileName);  // early room on disk; the cleanup deletes it again if this failed
   return true;
 }
@@ -93,7 +93,7 @@ bool InflatePayload(WorkerState& state) {
 bool LoadMergeFile(WorkerState& state) {
   HANDLE file = CreateFileA(state.mergeFileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == nullptr || file == INVALID_HANDLE_VALUE) return Fail(state, kTempReadFailed);
+  if (file == nullptr || file == INVALID_HANDLE_VALUE) return ReportFailure(state, kTempReadFailed);
   state.file = file;
 
   // A file of 4 GiB or more cannot be a merge data file; reading its low 32 bits would hand the
@@ -101,21 +101,21 @@ bool LoadMergeFile(WorkerState& state) {
   DWORD lengthHigh = 0;
   const DWORD length = GetFileSize(file, &lengthHigh);
   if ((length == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || lengthHigh != 0) {
-    return Fail(state, kTempReadFailed);
+    return ReportFailure(state, kTempReadFailed);
   }
-  if (length == 0) return Fail(state, kNoData);
+  if (length == 0) return ReportFailure(state, kNoData);
 
   // The whole file is held at once, beside the payload mapped with the program: a large one runs a
   // 32-bit process out of address space, and a run that ended without a word would look like success.
   state.mergeData = AllocateZeroed(length);
-  if (state.mergeData == nullptr) return Fail(state, kNoMemory);
+  if (state.mergeData == nullptr) return ReportFailure(state, kNoMemory);
   state.mergeLength = length;
   SetFilePointer(file, 0, nullptr, FILE_BEGIN);  // a file just opened stands at 0 already: nothing to judge
   DWORD read = 0;
   ReadFile(file, state.mergeData, length, &read, nullptr);  // judged by the count
   CloseWorkerFile(state);
   DeleteFileA(state.mergeFileName);  // early room on disk; the cleanup deletes it again if this failed
-  if (read != length) return Fail(state, kTempReadFailed);
+  if (read != length) return ReportFailure(state, kTempReadFailed);
   return true;
 }
 
@@ -124,13 +124,13 @@ bool LoadMergeFile(WorkerState& state) {
 bool TakeEntryTable(WorkerState& state) {
   const uint32_t directoryLength = static_cast<uint32_t>(strnlen(g_extractionDirectory, kDirectoryPathSize));
   const MergeCheckResult check = CheckMergeFile(state.mergeData, state.mergeLength, directoryLength, state.leadBytes);
-  if (check.check != MergeCheck::kOk) return Fail(state, MergeCheckMessage(check.check));
+  if (check.check != MergeCheck::kOk) return ReportFailure(state, MergeCheckMessage(check.check));
 
   state.header = ReadMergeFileHeader(state.mergeData);
   // The check has made sure that the table lies within the block, so the product fits 32 bits.
   const uint32_t tableSize = state.header.entryCount * kEntrySize;
   state.entryTable = AllocateZeroed(tableSize);
-  if (state.entryTable == nullptr) return Fail(state, kNoMemory);
+  if (state.entryTable == nullptr) return ReportFailure(state, kNoMemory);
   std::memcpy(state.entryTable, state.mergeData + kHeaderSize, tableSize);
   state.dataCursor = kHeaderSize + tableSize;
   state.currentEntry = 0;

@@ -14,7 +14,7 @@ bool FitsFullPath(uint32_t directoryLength, uint32_t nameLength) {
   return static_cast<uint64_t>(directoryLength) + nameLength <= kMaxFullPathLength;
 }
 
-MergeCheckResult Fail(MergeCheck check, uint32_t entry = 0) { return MergeCheckResult{check, entry}; }
+MergeCheckResult Refusal(MergeCheck check, uint32_t entry = 0) { return MergeCheckResult{check, entry}; }
 
 }  // namespace
 
@@ -49,25 +49,25 @@ uint32_t NameFieldLength(const uint8_t* field) {
 
 MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t extractionDirectoryLength,
                                 const LeadBytes& leadBytes) {
-  if (length == 0) return Fail(MergeCheck::kEmpty);
-  if (length < kHeaderSize) return Fail(MergeCheck::kHeaderTruncated);
+  if (length == 0) return Refusal(MergeCheck::kEmpty);
+  if (length < kHeaderSize) return Refusal(MergeCheck::kHeaderTruncated);
 
   const uint32_t entryCount = ReadLittleEndian32(block + kHeaderEntryCountOffset);
-  if (entryCount == 0) return Fail(MergeCheck::kNoEntries);
+  if (entryCount == 0) return Refusal(MergeCheck::kNoEntries);
 
   // Offsets are summed in 64 bits: a sum that overflows 32 bits also exceeds the 32-bit length,
   // so one comparison catches both. Past this point every record offset fits 32 bits.
   const uint64_t dataStart = kHeaderSize + static_cast<uint64_t>(kEntrySize) * entryCount;
-  if (dataStart > length) return Fail(MergeCheck::kTableTruncated);
+  if (dataStart > length) return Refusal(MergeCheck::kTableTruncated);
 
   const uint8_t* launchName = block + kHeaderLaunchNameOffset;
   const uint32_t launchLength = NameFieldLength(launchName);
   if (launchLength != 0) {
     if (launchLength == kNameFieldSize ||
         !IsContainedRelativePath(reinterpret_cast<const char*>(launchName), launchLength, leadBytes)) {
-      return Fail(MergeCheck::kLaunchNameInvalid);
+      return Refusal(MergeCheck::kLaunchNameInvalid);
     }
-    if (!FitsFullPath(extractionDirectoryLength, launchLength)) return Fail(MergeCheck::kLaunchPathTooLong);
+    if (!FitsFullPath(extractionDirectoryLength, launchLength)) return Refusal(MergeCheck::kLaunchPathTooLong);
   }
 
   for (uint32_t i = 0; i < entryCount; ++i) {
@@ -75,18 +75,18 @@ MergeCheckResult CheckMergeFile(const uint8_t* block, uint32_t length, uint32_t 
     const uint32_t pathLength = NameFieldLength(path);
     if (pathLength == kNameFieldSize ||
         !IsContainedRelativePath(reinterpret_cast<const char*>(path), pathLength, leadBytes)) {
-      return Fail(MergeCheck::kPathInvalid, i);
+      return Refusal(MergeCheck::kPathInvalid, i);
     }
-    if (!FitsFullPath(extractionDirectoryLength, pathLength)) return Fail(MergeCheck::kPathTooLong, i);
+    if (!FitsFullPath(extractionDirectoryLength, pathLength)) return Refusal(MergeCheck::kPathTooLong, i);
   }
 
   uint64_t dataEnd = dataStart;
   for (uint32_t i = 0; i < entryCount; ++i) {
     const uint8_t* record = block + kHeaderSize + kEntrySize * i;
     dataEnd += ReadLittleEndian32(record + kEntrySizeLowOffset);
-    if (dataEnd > length) return Fail(MergeCheck::kDataTruncated, i);
+    if (dataEnd > length) return Refusal(MergeCheck::kDataTruncated, i);
   }
-  return Fail(MergeCheck::kOk);
+  return Refusal(MergeCheck::kOk);
 }
 
 const char* MergeCheckMessage(MergeCheck check) {

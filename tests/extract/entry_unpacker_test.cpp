@@ -10,10 +10,10 @@
 #include <iostream>
 #include <set>
 
-#include "format/merge_format.h"
-#include "format/payload_writer.h"
 #include "extract/progress_link.h"
 #include "extract_fixtures.h"
+#include "format/merge_format.h"
+#include "format/payload_writer.h"
 #include "payload_entries.h"
 #include "temp_folder.h"
 #include "test_dialog.h"

@@ -11,11 +11,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "format/merge_format.h"
-#include "format/payload_writer.h"
 #include "extract/progress_link.h"
 #include "extract/work_directories.h"
 #include "extract_fixtures.h"
+#include "format/merge_format.h"
+#include "format/payload_writer.h"
 #include "payload_entries.h"
 #include "payload_module.h"
 #include "running_programs.h"

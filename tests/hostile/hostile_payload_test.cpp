@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "cli/commands.h"
+#include "extract_fixtures.h"
 #include "format/merge_format.h"
 #include "format/payload_writer.h"
-#include "extract_fixtures.h"
 #include "hostile_support.h"
 #include "setup_program_support.h"
 #include "setup_session.h"

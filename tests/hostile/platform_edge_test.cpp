@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "format/payload_writer.h"
 #include "extract/work_directories.h"
 #include "extract_fixtures.h"
+#include "format/payload_writer.h"
 #include "hostile_support.h"
 #include "setup_program_support.h"
 #include "setup_session.h"

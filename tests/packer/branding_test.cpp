@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <set>
 
-#include "mksetup/pe_branding.h"
 #include "packer_test_support.h"
+#include "pe/pe_branding.h"
 #include "test_icons.h"
 
 namespace {

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "code_pages.h"
 #include "packer_test_support.h"
-#include "payload_source.h"
+#include "payload/payload_source.h"
+#include "text/code_pages.h"
 
 namespace {
 

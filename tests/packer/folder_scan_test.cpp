@@ -3,8 +3,8 @@
 // patterns, creation times, and folders or files that cannot be read.
 #include <gtest/gtest.h>
 
-#include "exclude_patterns.h"
-#include "pack_problems.h"
+#include "pack/exclude_patterns.h"
+#include "pack/problem_report.h"
 #include "packer_test_support.h"
 
 #ifndef _WIN32

@@ -3,14 +3,14 @@
 
 #include <algorithm>
 
-#include "folder_scan.h"
+#include "cli/progress_bar.h"
 #include "format/payload_writer.h"
-#include "host_files.h"
-#include "merge_assembly.h"
-#include "parallel_deflate.h"
-#include "payload_source.h"
-#include "progress_bar.h"
+#include "host/files.h"
+#include "pack/compressor.h"
+#include "pack/folder_scan.h"
+#include "pack/merge_file_source.h"
 #include "packer_test_support.h"
+#include "payload/payload_source.h"
 #include "tool_error.h"
 
 #ifndef _WIN32

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "cli/commands.h"
 #include "temp_folder.h"
 
 #ifdef _WIN32

@@ -1,4 +1,4 @@
-#include "parallel_deflate.h"
+#include "pack/compressor.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "packer_test_support.h"
-#include "payload_source.h"
+#include "payload/payload_source.h"
 #include "setup_session.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "mksetup/icon_file.h"
+#include "pe/icon_file.h"
 #include "pe_test_support.h"
 #include "test_icons.h"
 

@@ -3,7 +3,7 @@
 // else, in the tree and in a real program written with it, left byte for byte.
 #include <gtest/gtest.h>
 
-#include "mksetup/pe_branding.h"
+#include "pe/pe_branding.h"
 #include "pe_test_support.h"
 #include "test_icons.h"
 

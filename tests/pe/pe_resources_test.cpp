@@ -346,11 +346,11 @@ TEST_P(PackedFixture, PutsThePayloadsDataLastInItsSectionAndSumsItApart) {
   for (size_t at = 0; at < payload.size(); at += 4093) {  // odd pieces, so words straddle them
     rest.Add(payload.data() + at, std::min<size_t>(4093, payload.size() - at));
   }
-  rest.Add(parts.tail.data(), parts.tail.size());
+  rest.Add(parts.afterPayload.data(), parts.afterPayload.size());
   SealChecksum(parts, rest);
-  std::vector<uint8_t> whole = parts.head;
+  std::vector<uint8_t> whole = parts.beforePayload;
   whole.insert(whole.end(), payload.begin(), payload.end());
-  whole.insert(whole.end(), parts.tail.begin(), parts.tail.end());
+  whole.insert(whole.end(), parts.afterPayload.begin(), parts.afterPayload.end());
   EXPECT_TRUE(whole == packed);
   EXPECT_EQ(Get32(packed, parts.checksumOffset), ComputePeChecksum(packed.data(), packed.size(), parts.checksumOffset));
 }

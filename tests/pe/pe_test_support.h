@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mksetup/pe_resources.h"
+#include "pe/pe_writer.h"
 #include "temp_folder.h"
 
 // Header fields, relative to the COFF header, the optional header and a section header.

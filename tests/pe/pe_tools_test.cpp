@@ -5,7 +5,7 @@
 #include <fstream>
 #include <set>
 
-#include "mksetup/pe_branding.h"
+#include "pe/pe_branding.h"
 #include "pe_test_support.h"
 #include "test_icons.h"
 

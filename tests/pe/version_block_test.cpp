@@ -2,7 +2,7 @@
 // wrote read and written again byte for byte, the edits of --version, and damaged blocks refused.
 #include <gtest/gtest.h>
 
-#include "mksetup/version_block.h"
+#include "pe/version_block.h"
 #include "pe_test_support.h"
 
 namespace {

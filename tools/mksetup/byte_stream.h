@@ -57,7 +57,11 @@ class RegionSource : public ByteSource {
   RegionSource(const RandomAccessBytes& bytes, uint64_t offset, uint64_t length)
       : bytes_(bytes), offset_(offset), length_(length) {}
   uint64_t Size() const override { return length_; }
-  void Read(uint8_t* destination, size_t size) override;
+  void Read(uint8_t* destination, size_t size) override {
+    if (size > length_ - done_) throw std::logic_error("read past the end of a region");
+    bytes_.ReadAt(offset_ + done_, destination, size);
+    done_ += size;
+  }
 
  private:
   const RandomAccessBytes& bytes_;
@@ -71,7 +75,12 @@ class MemorySource : public ByteSource {
  public:
   MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   uint64_t Size() const override { return size_; }
-  void Read(uint8_t* destination, size_t size) override;
+  void Read(uint8_t* destination, size_t size) override {
+    // Reading past the end is the caller's fault, not the data's: callers read exactly Size() bytes.
+    if (size > size_ - offset_) throw std::logic_error("read past the end of a memory source");
+    if (size != 0) std::memcpy(destination, data_ + offset_, size);
+    offset_ += size;
+  }
 
  private:
   const uint8_t* data_;

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
-#include "host_files.h"
+#include "cli/commands.h"
+#include "host/files.h"
 
 int main(int argc, char** argv) { return RunMksetup(ProgramArguments(argc, argv), std::cout, std::cerr); }
