@@ -29,6 +29,7 @@
 #include "fuzz_check.h"
 #include "memory_folder.h"
 #include "pack/compressor.h"
+#include "host/file_times.h"
 #include "pack/folder_scan.h"
 #include "pack/merge_file_source.h"
 #include "pack/packable.h"

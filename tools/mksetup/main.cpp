@@ -4,6 +4,6 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "host/files.h"
+#include "host/process_calls.h"
 
 int main(int argc, char** argv) { return RunMksetup(ProgramArguments(argc, argv), std::cout, std::cerr); }

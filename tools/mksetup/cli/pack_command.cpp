@@ -3,7 +3,7 @@
 #include "cli/options.h"
 #include "cli/progress_bar.h"
 #include "cli/stub_location.h"
-#include "host/files.h"
+#include "host/process_calls.h"
 #include "pack/packing.h"
 
 int RunPackCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool withStub) {

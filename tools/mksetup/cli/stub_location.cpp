@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "host/files.h"
+#include "host/file_calls.h"
+#include "host/process_calls.h"
 #include "tool_error.h"
 
 namespace {

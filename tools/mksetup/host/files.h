@@ -1,20 +1,23 @@
-// The host's files as the packer uses them, with failures as ToolError naming the file: whole reads,
-// reads at any offset, the folder's files front to back, an output that appears whole or not at all.
+// The host's files as the packer uses them, written once over the host's primitive calls, with
+// failures as ToolError naming the file: whole reads, reads at any offset, and an output that
+// appears whole or not at all.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "byte_stream.h"
-#include "format/merge_format.h"
+#include "host/file_calls.h"
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
+// Reads exactly `size` bytes at the file's current place; ToolError naming `path` when the file
+// fails or ends first.
+void ReadExactly(FileHandle file, const std::string& path, uint8_t* destination, uint64_t size);
+
 // A file opened for reading at any offset, 64 bits wide on every host, so that a program far
-// larger than memory (or than a 32-bit address space) can be read piece by piece. Failures are
-// ToolError naming the file.
+// larger than memory (or than a 32-bit address space) can be read piece by piece.
 class InputFile : public RandomAccessBytes {
  public:
   explicit InputFile(const std::string& path);
@@ -26,42 +29,17 @@ class InputFile : public RandomAccessBytes {
 
  private:
   std::string path_;
-  intptr_t handle_;  // the host's descriptor or handle
+  FileHandle file_ = kNoFile;
   uint64_t size_ = 0;
 };
 
-// The contents of one file of a folder being packed, read front to back in pieces.
-class PackedContents {
- public:
-  virtual ~PackedContents() = default;
-  // The next `size` bytes, which the file must have.
-  virtual void Read(uint8_t* destination, size_t size) = 0;
-  // After the last piece: the file must end here.
-  virtual void Finish() = 0;
-};
-
-// One file of the host's folder being packed. It must still have the `size` that the folder scan
-// saw: a file that is now shorter or longer has changed since, which is an error. The file keeps
-// its last-access time: where the host cannot read without touching it, it is set back to
-// `accessTime`, the time that the scan recorded.
-class PackedFileReader : public PackedContents {
- public:
-  PackedFileReader(const std::string& path, uint64_t size, const FileTime& accessTime);
-  ~PackedFileReader() override;
-  PackedFileReader(const PackedFileReader&) = delete;
-  PackedFileReader& operator=(const PackedFileReader&) = delete;
-
-  void Read(uint8_t* destination, size_t size) override;
-  void Finish() override;
-
- private:
-  struct Host;
-  std::unique_ptr<Host> host_;
-};
+// Opens `path` for reading as a file of any kind but a folder, with its length; ToolError naming
+// it otherwise. `open` is OpenToRead or OpenToReadUnchanged.
+FileHandle OpenFileToRead(const std::string& path, FileHandle (*open)(const std::string&), uint64_t& length);
 
 // An output file written under a temporary name beside `path` and renamed over it by Commit, so
-// that whatever was at `path` stays untouched until the whole file is there. A file never
-// committed is removed again.
+// that whatever was at `path` stays untouched until the whole file is there. The temporary file is
+// always a new one, never a name that something else holds. A file never committed is removed.
 class ReplacementFile {
  public:
   explicit ReplacementFile(const std::string& path);
@@ -76,20 +54,14 @@ class ReplacementFile {
   void Commit();
 
  private:
-  struct Host;
-  std::unique_ptr<Host> host_;
+  std::string path_;
+  std::string temporary_;
+  FileHandle file_ = kNoFile;
+  bool committed_ = false;
 };
 
-bool IsRegularFile(const std::string& path);
-
-// The folder that holds the running program, with a trailing separator; empty when unknown.
-std::string ExecutableFolder();
-
-// The command line's arguments after the program name, as UTF-8 like every path of the packer.
-std::vector<std::string> ProgramArguments(int argc, char** argv);
-
-// Whether the packer's stderr is a terminal, where a progress line can be redrawn in place.
-bool StderrIsTerminal();
-
-// The host's text for the last error of a file operation (errno or GetLastError).
-std::string LastErrorText();
+// A name for a temporary file of this process, `attempt` telling several apart; short, so that it
+// fits wherever the name it stands in for does.
+std::string TemporaryFileName(unsigned attempt);
+// How often a temporary name is tried anew while other files hold the names before it.
+constexpr unsigned kTemporaryNameAttempts = 100;

@@ -40,6 +40,3 @@ struct FolderScan {
 // unusable --exclude pattern.
 FolderScan ScanFolder(const std::string& folder, const ScanOptions& options = ScanOptions());
 
-// The FILETIME of a Unix time, exact to 100 ns; false when FILETIME cannot hold it (before 1601
-// or after the year 30828).
-bool UnixTimeToFileTime(int64_t seconds, uint32_t nanoseconds, FileTime& fileTime);

@@ -9,6 +9,7 @@
 
 #include "byte_stream.h"
 #include "host/files.h"
+#include "pack/packed_file.h"
 #include "pack/folder_scan.h"
 
 // Opens the contents of one scanned file: the host's file, unless the folder is held elsewhere.

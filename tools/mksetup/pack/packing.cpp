@@ -1,11 +1,11 @@
 #include "pack/packing.h"
 
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <stdexcept>
 
 #include "host/files.h"
+#include "host/folder_calls.h"
 #include "pack/merge_file_source.h"
 #include "pack/packable.h"
 #include "pack/problem_report.h"
@@ -15,11 +15,14 @@
 namespace {
 
 // An earlier output inside the folder would be packed into the new one, which grows each time.
+// Only a file of the output's size can be the output itself, so few are opened to tell.
 void CheckOutputOutsideFolder(const std::string& output, const std::string& folder, FolderScan& scan) {
-  std::error_code error;
-  if (!std::filesystem::exists(output, error)) return;
+  ItemStatus outputStatus;
+  if (!FollowedStatus(output, outputStatus) || outputStatus.type != ItemType::kFile) return;
   for (const SourceFile& file : scan.files) {
-    if (std::filesystem::equivalent(output, file.hostPath, error)) {
+    ItemStatus status;
+    if (file.size == outputStatus.size && FollowedStatus(file.hostPath, status) &&
+        status.identity == outputStatus.identity) {
       scan.problems.Add(kOutputInside, output, "an earlier output, found in " + folder);
     }
   }

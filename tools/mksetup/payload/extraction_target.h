@@ -1,5 +1,5 @@
-// What each host gives the shared extraction: how it spells and compares the entries' names, the
-// check of what already lies on their way, and the writing and removing of one entry's file.
+// Where an extraction's entries go, one by one: the host's folder, where nothing already there is
+// ever written through, or memory; and how the host spells and compares the entries' names.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/folder_calls.h"
 #include "payload/payload_source.h"
 
 // An entry as the host names it: its folders and its file name, already in the host's encoding.
@@ -18,6 +19,8 @@ struct PlannedEntry {
 };
 
 // Why the host cannot spell `name` although the setup program would take it; empty when it can.
+// Where the host has no ANSI code page, names are read in code page 1252, which leaves five byte
+// values undefined.
 std::string LocalSpellingProblem(const std::string& name);
 
 // One component of a stored name, read in the host's own ANSI code page (1252 where it has none),
@@ -31,7 +34,7 @@ std::string SameFileKey(const std::string& name);
 std::string JoinShown(const std::string& folder, const std::string& part);
 
 // Refuses up front what the writing would refuse later: a folder on an entry's way that is a file
-// or a link, and an entry that is a folder already.
+// or a link (or a junction), and an entry that is a folder already.
 void CheckRoutes(const std::vector<PlannedEntry>& plan, const std::string& folder);
 
 // Where an extraction's entries go, one at a time: the host's folder, or memory where the whole
@@ -51,9 +54,10 @@ class ExtractionTarget {
   virtual void Remove(const PlannedEntry& entry) = 0;
 };
 
-// The folder of one extraction, created if missing. Each entry's contents go into a fresh file
-// beside the target, piece by piece, which then replaces the target's name, so no link that was
-// there is ever written through.
+// The folder of one extraction, created if missing. Each entry's folders are held open from the
+// top down, never through a link, while its contents go into a fresh file beside the target,
+// created under a name nothing held before, which then replaces the target's name: so no link or
+// hard link that was there is ever written through, and nothing outside the folder is touched.
 class ExtractionFolder : public ExtractionTarget {
  public:
   explicit ExtractionFolder(const std::string& folder);
@@ -68,11 +72,10 @@ class ExtractionFolder : public ExtractionTarget {
   void Remove(const PlannedEntry& entry) override;
 
  private:
-  struct OpenEntry;  // the host's handles of the entry being written
+  struct OpenEntry;  // the held folders and the fresh file of the entry being written
 
   std::string folder_;
-  // Where the host can, the folder is opened once, so that every entry lands in that very folder
-  // whatever happens to its name meanwhile; -1 where it cannot.
-  int root_ = -1;
+  // Held once, so that every entry lands in that very folder whatever happens to its name meanwhile.
+  HeldFolder root_;
   std::unique_ptr<OpenEntry> open_;
 };

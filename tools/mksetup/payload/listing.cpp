@@ -41,10 +41,6 @@ void WriteJsonTime(std::ostream& out, const char* name, const FileTime& time) {
 
 }  // namespace
 
-uint64_t FileTimeValue(const FileTime& time) {
-  return (static_cast<uint64_t>(time.highDateTime) << 32) | time.lowDateTime;
-}
-
 // Days to civil date after Howard Hinnant's algorithm, counted in 400-year eras from 0000-03-01.
 std::string FormatFileTime(uint64_t fileTime) {
   const uint64_t ticks = fileTime % kTicksPerSecond;

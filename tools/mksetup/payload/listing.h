@@ -6,13 +6,12 @@
 #include <ostream>
 #include <string>
 
+#include "host/file_times.h"
 #include "payload/payload_source.h"
 #include "text/code_pages.h"
 
 // "2024-05-06T07:08:09.1234567Z" for a FILETIME given as one 64-bit number.
 std::string FormatFileTime(uint64_t fileTime);
-
-uint64_t FileTimeValue(const FileTime& time);
 
 // Names are stored in the ANSI code page; they are shown as UTF-8 decoded from code page 1252,
 // with U+FFFD for the five byte values that it leaves undefined.
